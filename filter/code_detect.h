@@ -1,0 +1,30 @@
+// Two-dimensional code detection on the grey snapshot.
+#pragma once
+
+#include <cstdint>
+
+struct RECT {
+  int32_t left;
+  int32_t top;
+  int32_t right;
+  int32_t bottom;
+};
+
+inline constexpr int kTwoDimensionCodeSlots = 10;
+
+// Codes found so far in this job; an entry is free while its right is 0.
+// Lives for the whole process so that a code found on one page holds for the
+// later pages.
+extern RECT TwoDimensionCodeRect[kTwoDimensionCodeSlots];
+
+// Empties the table (a new job, or a test that needs a clean start).
+void ResetTwoDimensionCodeRects();
+
+// Finder width when a finder pattern has its top-left corner at (x, y), else 0.
+int IsAnchor(const unsigned char* pPixel, const unsigned char* pOrgPixel, int x, int y, int nWidth,
+             int nHeight);
+
+// 1 when a whole code with its top-left finder at (x, y) is confirmed and
+// recorded in TwoDimensionCodeRect, else 0.
+int IsRDCode(const unsigned char* pPixel, const unsigned char* pOrgPixel, int x, int y, int nWidth,
+             int nHeight);
