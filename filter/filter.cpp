@@ -1,0 +1,303 @@
+// The filter's process entry and page loop.
+//
+//   RunFilter       arguments, raster stream, PPD and options, page loop,
+//                   teardown and exit status
+//   StartPage       page header dump
+//   CancelJob       the SIGTERM handler
+//   PageLimitBytes  the largest buffer one page may need
+//
+// Every page is read whole into memory, brought to a page bitmap and handed
+// to ProcessData, which writes its whole label job at once.  A page whose rows
+// have been read is always written, also when SIGTERM or the end of the
+// stream cut it short.
+#include "filter.h"
+
+#include <cups/cups.h>
+#include <cups/ppd.h>
+#include <cups/raster.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "label_output.h"
+#include "log.h"
+#include "page_intake.h"
+
+// Prints "<prefix>: <message> - <system error>" in the job's language.
+extern "C" int _cupsLangPrintError(const char* prefix, const char* message);
+
+volatile sig_atomic_t Canceled = 0;
+
+namespace {
+
+constexpr uint64_t kDefaultPageLimit = uint64_t{1} << 30;
+
+int Page = 0;  // pages started in this job
+
+void CancelJob(int) { Canceled = 1; }
+
+struct RasterCloser {
+  void operator()(cups_raster_t* r) const { cupsRasterClose(r); }
+};
+struct PpdCloser {
+  void operator()(ppd_file_t* p) const { ppdClose(p); }
+};
+
+void Setup(ppd_file_t*) {}
+
+// Logs every field of the page header; the field names are CUPS's own.
+void StartPage(ppd_file_t*, const cups_page_header2_t& h) {
+  // Strings from the stream need not be terminated within their field.
+  auto str = [](const char* name, const char(&field)[64]) {
+    fprintf(stderr, "ERROR: %s = \"%.*s\"\n", name, 64, field);
+  };
+  auto num = [](const char* name, unsigned v) {
+    fprintf(stderr, "ERROR: %s = %d\n", name, static_cast<int>(v));
+  };
+  auto d = [](unsigned v) { return static_cast<int>(v); };
+  fprintf(stderr, "ERROR: StartPage...\n");
+  str("MediaClass", h.MediaClass);
+  str("MediaColor", h.MediaColor);
+  str("MediaType", h.MediaType);
+  str("OutputType", h.OutputType);
+  num("AdvanceDistance", h.AdvanceDistance);
+  num("AdvanceMedia", h.AdvanceMedia);
+  num("Collate", h.Collate);
+  num("CutMedia", h.CutMedia);
+  num("Duplex", h.Duplex);
+  fprintf(stderr, "ERROR: HWResolution = [ %d %d ]\n", d(h.HWResolution[0]), d(h.HWResolution[1]));
+  fprintf(stderr, "ERROR: ImagingBoundingBox = [ %d %d %d %d ]\n", d(h.ImagingBoundingBox[0]),
+          d(h.ImagingBoundingBox[1]), d(h.ImagingBoundingBox[2]), d(h.ImagingBoundingBox[3]));
+  num("InsertSheet", h.InsertSheet);
+  num("Jog", h.Jog);
+  num("LeadingEdge", h.LeadingEdge);
+  fprintf(stderr, "ERROR: Margins = [ %d %d ]\n", d(h.Margins[0]), d(h.Margins[1]));
+  num("ManualFeed", h.ManualFeed);
+  num("MediaPosition", h.MediaPosition);
+  num("MediaWeight", h.MediaWeight);
+  num("MirrorPrint", h.MirrorPrint);
+  num("NegativePrint", h.NegativePrint);
+  num("NumCopies", h.NumCopies);
+  num("Orientation", h.Orientation);
+  num("OutputFaceUp", h.OutputFaceUp);
+  fprintf(stderr, "ERROR: PageSize = [ %d %d ]\n", d(h.PageSize[0]), d(h.PageSize[1]));
+  num("Separations", h.Separations);
+  num("TraySwitch", h.TraySwitch);
+  num("Tumble", h.Tumble);
+  num("cupsWidth", h.cupsWidth);
+  num("cupsHeight", h.cupsHeight);
+  num("cupsMediaType", h.cupsMediaType);
+  num("cupsBitsPerColor", h.cupsBitsPerColor);
+  num("cupsBitsPerPixel", h.cupsBitsPerPixel);
+  num("cupsBytesPerLine", h.cupsBytesPerLine);
+  num("cupsColorOrder", h.cupsColorOrder);
+  num("cupsColorSpace", h.cupsColorSpace);
+  num("cupsCompression", h.cupsCompression);
+  num("cupsRowCount", h.cupsRowCount);
+  num("cupsRowFeed", h.cupsRowFeed);
+  num("cupsRowStep", h.cupsRowStep);
+}
+
+void EndPage(ppd_file_t*, const cups_page_header2_t&) { fprintf(stderr, "ERROR: Enter EndPage\n"); }
+
+bool WhiteBased(const cups_page_header2_t& h) {
+  return h.cupsColorSpace == CUPS_CSPACE_W || h.cupsColorSpace == CUPS_CSPACE_SW;
+}
+
+// Reads the rows of a page that is not printed, so that the stream stays in
+// step for the next page header.
+void SkipRows(cups_raster_t* ras, const cups_page_header2_t& h) {
+  std::vector<unsigned char> row(h.cupsBytesPerLine);
+  for (unsigned y = 0; y < h.cupsHeight && !Canceled; ++y) {
+    if (cupsRasterReadPixels(ras, row.data(), h.cupsBytesPerLine) == 0) break;
+  }
+}
+
+// Why a page cannot be taken at all.
+enum class PageFault { kNone, kDepth, kRowTooShort, kTooLarge };
+
+PageFault CheckPage(const cups_page_header2_t& h, uint64_t& need) {
+  unsigned bpp = h.cupsBitsPerPixel;
+  if (bpp != 1 && bpp != 8 && bpp != 24) return PageFault::kDepth;
+  if (h.cupsBytesPerLine < (uint64_t{h.cupsWidth} * bpp + 7) / 8) return PageFault::kRowTooShort;
+  need = PageNeedBytes(bpp, h.cupsWidth, h.cupsBytesPerLine, h.cupsHeight);
+  return need > PageLimitBytes() ? PageFault::kTooLarge : PageFault::kNone;
+}
+
+}  // namespace
+
+uint64_t PageLimitBytes() {
+  const char* s = getenv("RASTERTOLABEL_PAGE_LIMIT");
+  if (s && *s) {
+    char* end = nullptr;
+    unsigned long long v = strtoull(s, &end, 10);
+    if (*end == '\0' && v > 0) return v;
+  }
+  return kDefaultPageLimit;
+}
+
+uint64_t PageNeedBytes(unsigned bitsPerPixel, unsigned width, unsigned bytesPerLine,
+                       uint64_t rows) {
+  uint64_t raster = uint64_t{bytesPerLine} * rows;
+  switch (bitsPerPixel) {
+    case 8:  // the working image, and twice it for the adaptive snapshot
+      return std::max<uint64_t>(raster, 2 * (WorkingImageStride(width) * rows + 256));
+    case 24:
+      return 2 * raster;
+    default:
+      return raster;
+  }
+}
+
+int RunFilter(int argc, char* argv[]) {
+  setbuf(stderr, nullptr);
+  if (argc < 6 || argc > 7) return 1;
+
+  int fd = 0;
+  if (argc == 7) {
+    fd = open(argv[6], O_RDONLY);
+    if (fd < 0) {
+      _cupsLangPrintError("ERROR", "Unable to open raster file");
+      sleep(1);
+      return 1;
+    }
+  }
+  std::unique_ptr<cups_raster_t, RasterCloser> ras(cupsRasterOpen(fd, CUPS_RASTER_READ));
+
+  Canceled = 0;
+  struct sigaction action = {};
+  action.sa_handler = CancelJob;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+
+  cups_option_t* options = nullptr;
+  int num_options = cupsParseOptions(argv[5], 0, &options);
+
+  std::unique_ptr<ppd_file_t, PpdCloser> ppd(ppdOpenFile(getenv("PPD")));
+  if (!ppd) {
+    int line = 0;
+    ppd_status_t status = ppdLastError(&line);
+    fprintf(stderr, "ERROR: %s on line %d.\n", ppdErrorString(status), line);
+    cupsFreeOptions(num_options, options);
+    if (fd != 0) close(fd);
+    return 1;
+  }
+  ppdMarkDefaults(ppd.get());
+  cupsMarkOptions(ppd.get(), num_options, options);
+  Setup(ppd.get());
+  Page = 0;
+
+  std::vector<unsigned char> Buffer;
+  std::vector<unsigned char> pDataBuf;
+  int pagesWritten = 0;
+  bool failed = false;
+  cups_page_header2_t header;
+
+  while (cupsRasterReadHeader2(ras.get(), &header)) {
+    if (Canceled) break;
+    ++Page;
+    fprintf(stderr, "ERROR: Starting page = %d 1 time=%lld\n", Page,
+            static_cast<long long>(time(nullptr)));
+    StartPage(ppd.get(), header);
+
+    uint64_t need = 0;
+    PageFault fault = CheckPage(header, need);
+    if (fault == PageFault::kDepth) {
+      fprintf(stderr,
+              "ERROR: Page %d has %u bits per pixel; only 1, 8 and 24 can be printed, "
+              "page skipped\n",
+              Page, header.cupsBitsPerPixel);
+      SkipRows(ras.get(), header);
+      if (Canceled) break;
+      continue;
+    }
+    if (fault == PageFault::kRowTooShort) {
+      fprintf(stderr,
+              "ERROR: Page %d: cupsBytesPerLine %u cannot hold %u dots of %u bits, job "
+              "stopped\n",
+              Page, header.cupsBytesPerLine, header.cupsWidth, header.cupsBitsPerPixel);
+      failed = true;
+      break;
+    }
+    if (fault == PageFault::kTooLarge) {
+      fprintf(stderr,
+              "ERROR: Page %d needs %" PRIu64 " bytes, more than the page limit of %" PRIu64
+              " bytes (RASTERTOLABEL_PAGE_LIMIT), job stopped\n",
+              Page, need, PageLimitBytes());
+      failed = true;
+      break;
+    }
+
+    try {
+      const unsigned bpl = header.cupsBytesPerLine;
+      // The buffer grows with the rows that really arrive, so a header that
+      // claims more rows than the stream holds costs only what was sent.
+      Buffer.clear();
+      Buffer.reserve(std::min<uint64_t>(uint64_t{bpl} * header.cupsHeight, 64u << 20));
+      size_t nOffset = 0;
+      unsigned y = 0;
+      for (y = 0; y < header.cupsHeight && !Canceled; ++y) {
+        if (y % 16 == 0) {
+          fprintf(stderr, "ATTR: job-media-progress=%u\n", y * 100 / header.cupsHeight);
+        }
+        Buffer.resize(nOffset + bpl);
+        if (cupsRasterReadPixels(ras.get(), Buffer.data() + nOffset, bpl) == 0) break;
+        nOffset += bpl;
+      }
+      Buffer.resize(nOffset);
+
+      unsigned char* pBuf = nullptr;
+      int biWidth = static_cast<int>(header.cupsWidth);
+      if (header.cupsBitsPerPixel == 1) {
+        fprintf(stderr, "ERROR: cupsBitsPerPixel =1 \n");
+        // Raster ink is 1 and the printer's is 0; white-based data has it so.
+        if (!WhiteBased(header)) {
+          for (unsigned char& b : Buffer) b = static_cast<unsigned char>(~b);
+        }
+        pBuf = Buffer.data();
+      } else if (header.cupsBitsPerPixel == 24) {
+        IntakeColourPage(header, Buffer.data(), y, pDataBuf);
+        pBuf = pDataBuf.data();
+      } else {
+        IntakeGreyPage(ppd.get(), header, Buffer.data(), y, pDataBuf);
+        pBuf = pDataBuf.data();
+      }
+      if (!ProcessData(ppd.get(), &header, pBuf, biWidth, static_cast<int>(y))) failed = true;
+      ++pagesWritten;
+    } catch (const std::bad_alloc&) {
+      fprintf(stderr, "ERROR: Page %d: not enough memory, job stopped\n", Page);
+      failed = true;
+      break;
+    }
+    fprintf(stderr, "ERROR: call EndPage\n");
+    EndPage(ppd.get(), header);
+    fprintf(stderr, "ERROR: EndPage Out Canceled=%d\n", static_cast<int>(Canceled));
+    if (Canceled || failed) break;
+    fprintf(stderr, "ERROR: EndPage return\n");
+  }
+
+  fprintf(stderr, "ERROR: free Buffer=%x\n", Buffer.capacity() ? LogAddr(Buffer.data()) : 0u);
+  std::vector<unsigned char>().swap(Buffer);
+  fprintf(stderr, "ERROR: free pDataBuf=%x\n", pDataBuf.capacity() ? LogAddr(pDataBuf.data()) : 0u);
+  std::vector<unsigned char>().swap(pDataBuf);
+  fprintf(stderr, "ERROR: cupsFreeOptions options=%x num_options=%d\n", LogAddr(options),
+          num_options);
+  cupsFreeOptions(num_options, options);
+  fprintf(stderr, "ERROR: cupsRasterClose\n");
+  ras.reset();
+  fprintf(stderr, "ERROR: close fd=%d\n", fd);
+  if (fd != 0) close(fd);
+  fprintf(stderr, "ERROR: ppdClose fd=%d\n", static_cast<int>(LogAddr(ppd.get())));
+  ppd.reset();
+  fprintf(stderr, "ERROR: Tarvo-filter return\n");
+  return (pagesWritten > 0 && !failed) ? 0 : 1;
+}

@@ -1,0 +1,104 @@
+// Page intake of grey and colour pages.
+//
+//   IntakeGreyPage      8-bit page -> working image -> dump -> Color2BW
+//   IntakeColourPage    24-bit page -> Color2BW in place
+//   WorkingImageStride  three bytes per dot, rounded up to four bytes
+//   PageDumpPath        where grey pages are dumped
+#include "page_intake.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "color2bw.h"
+#include "image_dump.h"
+#include "log.h"
+
+namespace {
+
+size_t BitmapStride(unsigned width) { return ((static_cast<size_t>(width) + 31) >> 5) * 4; }
+
+// The page bitmap starts all white: the conversion only clears ink bits.
+void TakeBitmap(std::vector<unsigned char>& pDataBuf, unsigned width, unsigned rows) {
+  std::vector<unsigned char>().swap(pDataBuf);
+  pDataBuf.assign(BitmapStride(width) * rows, 0xFF);
+}
+
+int DitheringMode(ppd_file_t* ppd) {
+  const ppd_choice_t* choice = ppd ? ppdFindMarkedChoice(ppd, "Dithering") : nullptr;
+  if (!choice) return 0;
+  static const char* const kModes[] = {"None", "Threshold", "OrderDithering", "ErrorDiffusion"};
+  for (int i = 0; i < 4; ++i) {
+    if (strcasecmp(choice->choice, kModes[i]) == 0) return i;
+  }
+  return 0;
+}
+
+// The leading decimal integer of the "Threshold" choice name, 0 without one.
+int LightLevel(ppd_file_t* ppd) {
+  const ppd_choice_t* choice = ppd ? ppdFindMarkedChoice(ppd, "Threshold") : nullptr;
+  if (!choice) return 0;
+  long v = strtol(choice->choice, nullptr, 10);
+  // Choice names are at most 40 characters; keep absurd numbers in range.
+  return static_cast<int>(std::clamp<long>(v, -100000, 100000));
+}
+
+}  // namespace
+
+size_t WorkingImageStride(unsigned width) {
+  return ((static_cast<size_t>(width) * 24 + 31) >> 5) << 2;
+}
+
+const char* PageDumpPath() {
+  const char* path = getenv("RASTERTOLABEL_DUMP");
+  return path ? path : "/tmp/Buf.bmp";
+}
+
+void IntakeGreyPage(ppd_file_t* ppd, const cups_page_header2_t& header, const unsigned char* Buffer,
+                    unsigned rows, std::vector<unsigned char>& pDataBuf) {
+  const unsigned width = header.cupsWidth;
+  const size_t BytePerLine = WorkingImageStride(width);
+  fprintf(stderr, "ERROR: BytePerLine =%d \n", static_cast<int>(BytePerLine));
+  TakeBitmap(pDataBuf, width, rows);
+
+  std::vector<unsigned char> work(BytePerLine * rows + 256, 0xFF);
+  // The working image is white-based (0 black); black-based grey is turned.
+  const bool whiteBased =
+      header.cupsColorSpace == CUPS_CSPACE_W || header.cupsColorSpace == CUPS_CSPACE_SW;
+  const unsigned char flip = whiteBased ? 0x00 : 0xFF;
+  for (unsigned j = 0; j < rows; ++j) {
+    const unsigned char* src = Buffer + static_cast<size_t>(j) * header.cupsBytesPerLine;
+    unsigned char* dst = work.data() + j * BytePerLine;
+    for (unsigned i = 0; i < width; ++i) {
+      unsigned char v = src[i] ^ flip;
+      dst[3 * i] = dst[3 * i + 1] = dst[3 * i + 2] = v;
+    }
+  }
+
+  const int nDithering = DitheringMode(ppd);
+  const int nLight = LightLevel(ppd);
+  fprintf(stderr, "ERROR: SaveImage nDithering=%d nLight=%d\n", nDithering, nLight);
+  const char* dump = PageDumpPath();
+  if (*dump && BytePerLine * rows > static_cast<size_t>(INT32_MAX) - 54) {
+    // A BMP file cannot describe more than 2 GiB of pixels.
+    fprintf(stderr, "ERROR: Page too large for the page dump, %s not written\n", dump);
+  } else if (*dump) {
+    SaveImage(work.data(), static_cast<int>(BytePerLine * rows), static_cast<int>(width),
+              static_cast<int>(rows), dump);
+  }
+  fprintf(stderr, "ERROR: call Color2BW\n");
+  Color2BW(work.data(), pDataBuf.data(), static_cast<int>(width), static_cast<int>(rows),
+           static_cast<int>(BytePerLine), nLight, nDithering);
+}
+
+void IntakeColourPage(const cups_page_header2_t& header, unsigned char* Buffer, unsigned rows,
+                      std::vector<unsigned char>& pDataBuf) {
+  fprintf(stderr, "ERROR: cupsBitsPerPixel =24 \n");
+  TakeBitmap(pDataBuf, header.cupsWidth, rows);
+  Color2BW(Buffer, pDataBuf.data(), static_cast<int>(header.cupsWidth), static_cast<int>(rows),
+           static_cast<int>(header.cupsBytesPerLine), 100, 0);
+}
