@@ -57,15 +57,18 @@ Match MatchForm(std::string_view line, std::string_view form, std::vector<unsign
   const size_t first = form.find('%');
   if (first == std::string_view::npos) return line == form ? Match::kYes : Match::kNo;
   if (!line.starts_with(form.substr(0, first))) return Match::kNo;
+  // A number must end where the form's next text begins: "4x" is a bad number.
+  auto number_ends = [&] {
+    form.remove_prefix(2);
+    return form.empty() ? line.empty() : line.starts_with(form[0]);
+  };
   while (!form.empty()) {
     if (form.starts_with("%d")) {
       const auto count = TakeCount(line);
-      if (!count) return Match::kBadNumber;
+      if (!count || !number_ends()) return Match::kBadNumber;
       if (counts) counts->push_back(*count);
-      form.remove_prefix(2);
     } else if (form.starts_with("%n")) {
-      if (!TakeDecimal(line)) return Match::kBadNumber;
-      form.remove_prefix(2);
+      if (!TakeDecimal(line) || !number_ends()) return Match::kBadNumber;
     } else {
       if (line.empty() || line[0] != form[0]) return Match::kBadLayout;
       line.remove_prefix(1);
@@ -73,6 +76,19 @@ Match MatchForm(std::string_view line, std::string_view form, std::vector<unsign
     }
   }
   return line.empty() ? Match::kYes : Match::kBadLayout;
+}
+
+// A form as messages show it: "SPEED <number>".
+std::string Shown(std::string_view form) {
+  std::string out = "\"";
+  for (size_t i = 0; i < form.size(); ++i) {
+    if (form[i] == '%') {
+      out += form[++i] == 'd' ? "<count>" : "<number>";
+    } else {
+      out += form[i];
+    }
+  }
+  return out + "\"";
 }
 
 // A piece of the stream fit for a message: quoted, control bytes escaped, cut.
@@ -137,9 +153,9 @@ class JobReader {
       case Match::kYes:
         return counts;
       case Match::kBadNumber:
-        Fail(start, "malformed number in " + Quote(line) + " (expected " + Quote(form) + ")");
+        Fail(start, "malformed number in " + Quote(line) + " (expected " + Shown(form) + ")");
       default:
-        Fail(start, "malformed command " + Quote(line) + " (expected " + Quote(form) + ")");
+        Fail(start, "malformed command " + Quote(line) + " (expected " + Shown(form) + ")");
     }
   }
 
