@@ -61,8 +61,8 @@ RunResult Run(const RunOptions& opts) {
   close(err_pipe[1]);
   RunResult r;
   bool out_open = true, err_open = true, signalled = false;
-  bool want_signal = opts.sigterm_after_err_bytes.has_value() ||
-                     !opts.sigterm_after_err_text.empty();
+  bool want_signal =
+      opts.sigterm_after_err_bytes.has_value() || !opts.sigterm_after_err_text.empty();
   while (out_open || err_open) {
     if (want_signal && !signalled) {
       bool due = opts.sigterm_after_err_bytes
@@ -116,7 +116,7 @@ void WriteFile(const std::string& path, const std::string& data) {
 
 std::string MaskAddresses(const std::string& err) {
   static const std::regex addr(
-      "(Buffer=|pDataBuf=|options=|ppdClose fd=|pData=|choice=|pMirror=|pBuf180=|pBuf90=|"
-      "pzlibBuf=)[0-9a-f]+");
+      "\\b(Buffer=|pDataBuf=|options=|ppdClose fd=|pData=|choice=|pMirror=|pBuf180=|pBuf90=|"
+      "pzlibBuf=)-?[0-9a-f]+");
   return std::regex_replace(err, addr, "$1X");
 }

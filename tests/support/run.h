@@ -9,19 +9,19 @@
 #include <vector>
 
 struct RunResult {
-  int status = -1;       // exit status, or 128 + signal number
-  std::string out;       // standard output, byte for byte
-  std::string err;       // standard error
+  int status = -1;  // exit status, or 128 + signal number
+  std::string out;  // standard output, byte for byte
+  std::string err;  // standard error
 };
 
 struct RunOptions {
-  std::vector<std::string> args;                       // argv[0] first
+  std::vector<std::string> args;                          // argv[0] first
   std::map<std::string, std::optional<std::string>> env;  // set (value) or unset (nullopt)
-  std::string stdin_path;                              // empty: /dev/null
+  std::string stdin_path;                                 // empty: /dev/null
   // When set, SIGTERM is sent once this many bytes of standard error have
   // arrived (0: at once after start).
   std::optional<size_t> sigterm_after_err_bytes;
-  std::string sigterm_after_err_text;                  // or once this text appears
+  std::string sigterm_after_err_text;  // or once this text appears
 };
 
 RunResult Run(const RunOptions& opts);
