@@ -3,14 +3,16 @@
 //
 // Contents
 //   Rotate180        rows taken bottom to top, each reversed by ReverseRow
-//   Rotate90Degrees  8 x 8 dot blocks, each transposed in one 64-bit word
+//   Rotate90Degrees  64 x 64 dot tiles, each transposed in 64 words
 //   MirrorPicture    each row reversed in place by ReverseRow
 //   NegatePicture    byte complement
 //
 // Internal kernels
 //   LoadBE64 / StoreBE64  eight bytes as a word whose top bit is the first dot
+//   LoadPartialBE64 /     the same for fewer than eight bytes
+//     StorePartialBE64
 //   Reverse64             reverses the order of the 64 bits of a word
-//   Transpose8x8          transposes an 8 x 8 bit block held in a word
+//   Transpose64x64        transposes a 64 x 64 bit block held in 64 words
 //   ReverseRow            writes the first w dots of a row in reverse order
 //
 // All kernels move whole bytes or words; the results are the same, bit for
@@ -47,18 +49,42 @@ Word Reverse64(Word v) {
   return __builtin_bswap64(v);
 }
 
-// Transposes an 8 x 8 block of bits: byte k of the word (k = 0 the most
-// significant) is block row k, and its bit 7 - j is block column j.  Dot
-// (k, j) moves to (j, k).  Three rounds swap 1 x 1, 2 x 2 and 4 x 4 sub-blocks
-// across the diagonal.
-Word Transpose8x8(Word x) {
-  Word t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
-  x ^= t ^ (t << 7);
-  t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
-  x ^= t ^ (t << 14);
-  t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
-  x ^= t ^ (t << 28);
-  return x;
+// The first n <= 8 bytes at p as the top bytes of a word; the bytes not read
+// are 0xFF.
+Word LoadPartialBE64(const unsigned char* p, size_t n) {
+  Word v = 0;
+  for (size_t i = 0; i < 8; ++i) v = (v << 8) | (i < n ? p[i] : 0xFF);
+  return v;
+}
+
+// Stores the top n <= 8 bytes of v at p.
+void StorePartialBE64(unsigned char* p, Word v, size_t n) {
+  for (size_t i = 0; i < n; ++i) p[i] = static_cast<unsigned char>(v >> (56 - 8 * i));
+}
+
+// One round of Transpose64x64: within every 2J x 2J sub-block, swaps the
+// J x J block right of the diagonal (low J bits of rows k) with the one below
+// it (high J bits of rows k + J).
+template <unsigned J, Word kRightHalves>
+void SwapAcrossDiagonal(Word* a) {
+  for (unsigned k0 = 0; k0 < 64; k0 += 2 * J) {
+    for (unsigned k = k0; k < k0 + J; ++k) {
+      const Word t = (a[k] ^ (a[k + J] >> J)) & kRightHalves;
+      a[k] ^= t;
+      a[k + J] ^= t << J;
+    }
+  }
+}
+
+// Transposes a 64 x 64 block of bits: a[k] is block row k, its most
+// significant bit is column 0.  Dot (k, j) moves to (j, k).
+void Transpose64x64(Word* a) {
+  SwapAcrossDiagonal<32, 0x00000000FFFFFFFFull>(a);
+  SwapAcrossDiagonal<16, 0x0000FFFF0000FFFFull>(a);
+  SwapAcrossDiagonal<8, 0x00FF00FF00FF00FFull>(a);
+  SwapAcrossDiagonal<4, 0x0F0F0F0F0F0F0F0Full>(a);
+  SwapAcrossDiagonal<2, 0x3333333333333333ull>(a);
+  SwapAcrossDiagonal<1, 0x5555555555555555ull>(a);
 }
 
 // Writes dots 0 .. w-1 of src to dst in reverse order: dst dot p = src dot
@@ -88,12 +114,9 @@ void ReverseRow(const unsigned char* src, unsigned char* dst, size_t w) {
   const size_t rem = w - 64 * nWords;
   if (rem == 0) return;
   const size_t nBytes = (rem + 7) / 8;
-  Word v = 0;
-  for (size_t i = 0; i < nBytes; ++i) v |= Word{src[i]} << (56 - 8 * i);
   const unsigned shift = static_cast<unsigned>(64 - rem);
-  v = (Reverse64(v) << shift) | ((Word{1} << shift) - 1);
-  unsigned char* out = dst + 8 * nWords;
-  for (size_t i = 0; i < nBytes; ++i) out[i] = static_cast<unsigned char>(v >> (56 - 8 * i));
+  const Word v = Reverse64(LoadPartialBE64(src, nBytes)) << shift | ((Word{1} << shift) - 1);
+  StorePartialBE64(dst + 8 * nWords, v, nBytes);
 }
 
 }  // namespace
@@ -114,17 +137,18 @@ std::vector<unsigned char> Rotate180(const unsigned char* pImage, int biWidth, i
   return out;
 }
 
-// Works on blocks of 8 source rows by 8 source columns (one source byte per
-// row).  Destination byte g of rows 8bx .. 8bx+7 takes the source byte bx of
-// rows nBitmapCY-1-8g down to nBitmapCY-8-8g: reading those rows bottom first
-// makes the block's transpose exactly the 90-degree clockwise turn.
+// Works on tiles of 64 source rows by 64 source columns (8 bytes of each
+// row).  Tile (g, t) holds the source rows nBitmapCY-1-64g down to
+// nBitmapCY-64-64g, bottom first, and the columns 64t .. 64t+63; its
+// transpose is bytes 8g .. 8g+7 of the destination rows 64t .. 64t+63, which
+// is the 90-degree clockwise turn.
 //   Notes:
-//     1. The last block row may have fewer than 8 source rows; the missing
-//        ones read as 0xFF, which fills the destination bits beyond
-//        nBitmapCY with 1.
-//     2. The last block column may hold bits beyond nBitmapCX; they would
-//        become destination rows beyond nBitmapCX and are not written.
-//     3. The buffer is exactly stride x nBitmapCX bytes with the new stride.
+//     1. In the last row of tiles the rows above the top of the picture read as
+//        all 1; they become the destination bits beyond nBitmapCY.
+//     2. Source columns beyond nBitmapCX, padding included, become destination
+//        rows beyond nBitmapCX, which are not written.  Source bytes beyond
+//        the stride are not read, destination bytes beyond it not written.
+//     3. The buffer is exactly the new stride x nBitmapCX bytes.
 std::vector<unsigned char> Rotate90Degrees(const unsigned char* pImage, int nBitmapCX,
                                            int nBitmapCY, int nStride) {
   const size_t cx = static_cast<size_t>(nBitmapCX);
@@ -133,25 +157,31 @@ std::vector<unsigned char> Rotate90Degrees(const unsigned char* pImage, int nBit
   const size_t dstStride = (cy + 31) / 32 * 4;
   std::vector<unsigned char> out(dstStride * cx, 0xFF);
 
-  const size_t nColBytes = (cx + 7) / 8;
-  const size_t nRowGroups = (cy + 7) / 8;
-  // Stands in for the rows above the top of the picture in the last group.
-  const std::vector<unsigned char> blank(cy % 8 != 0 ? nColBytes : 0, 0xFF);
-
-  for (size_t g = 0; g < nRowGroups; ++g) {
-    const unsigned char* rows[8];
-    for (size_t k = 0; k < 8; ++k) {
-      const size_t fromBottom = 8 * g + k;
-      rows[k] = fromBottom < cy ? pImage + (cy - 1 - fromBottom) * srcStride : blank.data();
-    }
-    for (size_t bx = 0; bx < nColBytes; ++bx) {
-      Word block = 0;
-      for (size_t k = 0; k < 8; ++k) block = (block << 8) | rows[k][bx];
-      block = Transpose8x8(block);
-      const size_t nDstRows = std::min<size_t>(8, cx - 8 * bx);
-      unsigned char* dst = out.data() + 8 * bx * dstStride + g;
-      for (size_t j = 0; j < nDstRows; ++j) {
-        dst[j * dstStride] = static_cast<unsigned char>(block >> (56 - 8 * j));
+  Word tile[64];
+  for (size_t g = 0; 64 * g < cy; ++g) {
+    const size_t dstByte = 8 * g;
+    const size_t nStore = std::min<size_t>(8, dstStride - dstByte);
+    for (size_t t = 0; 64 * t < cx; ++t) {
+      const size_t srcByte = 8 * t;
+      const size_t nLoad = std::min<size_t>(8, srcStride - srcByte);
+      for (size_t k = 0; k < 64; ++k) {
+        const size_t fromBottom = 64 * g + k;
+        if (fromBottom >= cy) {
+          tile[k] = ~Word{0};
+          continue;
+        }
+        const unsigned char* src = pImage + (cy - 1 - fromBottom) * srcStride + srcByte;
+        tile[k] = nLoad == 8 ? LoadBE64(src) : LoadPartialBE64(src, nLoad);
+      }
+      Transpose64x64(tile);
+      const size_t nRows = std::min<size_t>(64, cx - 64 * t);
+      for (size_t j = 0; j < nRows; ++j) {
+        unsigned char* dst = out.data() + (64 * t + j) * dstStride + dstByte;
+        if (nStore == 8) {
+          StoreBE64(dst, tile[j]);
+        } else {
+          StorePartialBE64(dst, tile[j], nStore);
+        }
       }
     }
   }
