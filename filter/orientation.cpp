@@ -4,7 +4,7 @@
 // Contents
 //   Rotate180        rows taken bottom to top, each reversed by ReverseRow
 //   Rotate90Degrees  64 x 64 dot tiles, each transposed in 64 words
-//   MirrorPicture    each row reversed in place by ReverseRow
+//   MirrorPicture    each row reversed by ReverseRow into the same row
 //   NegatePicture    byte complement
 //
 // Internal kernels
@@ -42,6 +42,8 @@ void StoreBE64(unsigned char* p, Word v) {
   std::memcpy(p, &v, sizeof v);
 }
 
+// Reverses the order of the 64 bits of v: bits are swapped in pairs, pairs in
+// nibbles, nibbles in bytes, and then the bytes are reversed.
 Word Reverse64(Word v) {
   v = ((v >> 1) & 0x5555555555555555ull) | ((v & 0x5555555555555555ull) << 1);
   v = ((v >> 2) & 0x3333333333333333ull) | ((v & 0x3333333333333333ull) << 2);

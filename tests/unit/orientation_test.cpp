@@ -139,10 +139,11 @@ TEST(Orientation, MirrorAfterAQuarterTurnTransposesThePage) {
 
 TEST(Orientation, EveryStepMatchesTheDotByDotReferenceOnOddSizesWithDirtyPadding) {
   std::mt19937 rng(7);
-  // Widths across byte, 32-dot and 64-dot boundaries; heights across 8-row
-  // blocks; strides minimal and wider than needed.
+  // Widths and heights on both sides of the byte, 32-dot and 64-dot
+  // boundaries; strides minimal and wider than needed.
+  const size_t heights[] = {0, 1, 2, 3, 7, 8, 9, 15, 17, 31, 32, 33, 63, 64, 65, 96, 97, 129};
   for (size_t width = 1; width <= 140; ++width) {
-    for (size_t rows = 0; rows <= 19; ++rows) {
+    for (size_t rows : heights) {
       for (size_t extra : {0, 3}) {
         const Picture page = Random(width, rows, (width + 7) / 8 + extra, rng);
         SCOPED_TRACE(testing::Message() << width << " x " << rows << " stride " << page.stride);
