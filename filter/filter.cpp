@@ -113,11 +113,15 @@ bool WhiteBased(const cups_page_header2_t& h) {
 }
 
 // Reads the rows of a page that is not printed, so that the stream stays in
-// step for the next page header.
+// step for the next page header.  Read in pieces: the header's row length is
+// not to be trusted with an allocation.
 void SkipRows(cups_raster_t* ras, const cups_page_header2_t& h) {
-  std::vector<unsigned char> row(h.cupsBytesPerLine);
-  for (unsigned y = 0; y < h.cupsHeight && !Canceled; ++y) {
-    if (cupsRasterReadPixels(ras, row.data(), h.cupsBytesPerLine) == 0) break;
+  unsigned char chunk[65536];
+  uint64_t left = uint64_t{h.cupsBytesPerLine} * h.cupsHeight;
+  while (left > 0 && !Canceled) {
+    unsigned n = static_cast<unsigned>(std::min<uint64_t>(left, sizeof chunk));
+    if (cupsRasterReadPixels(ras, chunk, n) == 0) break;
+    left -= n;
   }
 }
 
