@@ -102,10 +102,10 @@ TEST(Orientation, OneInkDotInTheTopLeftCornerLandsInTheCornerEachTurnGivesIt) {
   Picture page = Blank(16, 2, 4);
   SetInk(page, 0, 0);
 
-  const Picture turned90 = Turn90(page);
-  EXPECT_EQ(turned90.bytes.size(), 16u * 4);
-  EXPECT_EQ(InkDots(turned90), (Dots{{0, 1}}));
-  EXPECT_EQ(turned90.bytes[0], 0xBF);  // dot 1 ink, dots 2..31 of the row blank
+  // 2 dots wide, 16 rows at stride 4: row 0 is 1011 1111 and blank after.
+  Bytes turned90(16 * 4, 0xFF);
+  turned90[0] = 0xBF;
+  EXPECT_EQ(Turn90(page).bytes, turned90);
 
   EXPECT_EQ(InkDots(Turn180(page)), (Dots{{1, 15}}));
   EXPECT_EQ(InkDots(Turn90(Turn180(page))), (Dots{{15, 0}}));  // 270 degrees
