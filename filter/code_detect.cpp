@@ -1,0 +1,277 @@
+// Two-dimensional code detection on the grey snapshot.
+//
+// Contents
+//   TwoDimensionCodeRect        codes found so far in this job (10 slots)
+//   ResetTwoDimensionCodeRects  empties the table
+//   IsAnchor                    is there a finder pattern with its top-left corner at (x, y)?
+//   IsRDCode                    confirms a whole code from its top-left finder and records it
+//
+// A finder pattern is 7 x 7 modules: a dark ring one module wide, a light
+// ring, a dark 3 x 3 centre.  Codes that were scaled or smoothed arrive with
+// grey module edges; the detector follows those edges row by row:
+//
+//     ####### <- band rows: one dark run, ended by a rise at nAnchorW
+//     #.....# <- ring rows: left band, wide light gap, right band
+//     #.###.# <- centre rows: left band, gap, centre, gap, right band
+//     #.....#
+//     ####### <- bottom band, then the first light row confirms
+//
+// Both routines read only the grey snapshot, never the image being decided.
+
+#include "code_detect.h"
+
+#include <cstddef>
+#include <cstdio>
+
+RECT TwoDimensionCodeRect[kTwoDimensionCodeSlots] = {};
+
+void ResetTwoDimensionCodeRects() {
+  for (RECT& r : TwoDimensionCodeRect) r = RECT{0, 0, 0, 0};
+}
+
+namespace {
+
+// Grey value of pixel (j, r): the first byte of its three in the snapshot.
+struct GreyView {
+  const unsigned char* base;
+  std::ptrdiff_t stride;
+  int operator()(int j, int r) const {
+    return base[r * stride + 3 * static_cast<std::ptrdiff_t>(j)];
+  }
+};
+
+auto within = [](int a, int b, int k) { return a - b >= -k && a - b <= k; };
+
+// The row-by-row state machine of IsAnchor.  Each examined column gives one
+// action; the scan state carries over from one row to the next.
+class AnchorScan {
+ public:
+  enum class Action { kNextColumn, kNextRow, kFinish, kResult };
+
+  AnchorScan(GreyView P, int x) : P_(P), x_(x), nStartPos_(x) {}
+
+  int x() const { return x_; }
+  int result() const { return result_; }
+
+  // Examines column i of row h.
+  Action Step(int i, int h) {
+    auto strongRise = [&] { return P_(i, h) - P_(i - 1, h) > 35; };
+    auto weakRise = [&] { return P_(i, h) - P_(i - 1, h) > 20; };
+    auto fall = [&] { return P_(i - 1, h) - P_(i, h) > 20 && P_(i, h) < 150; };
+    auto strongFallAfter = [&] { return P_(i, h) - P_(i + 1, h) > 35; };
+
+    if (nState_ == 0) {  // a band row, or anything below the bottom band
+      if (!strongRise()) return Action::kNextColumn;
+      if (nAnchorW_ == 0) {
+        nAnchorW_ = i - x_;
+        nRightPos_ = nEnd_ = i;
+      }
+      if (P_(i, h) > 200) return Finish(nMiddleBlackW_ != 0 && nStep_ == 5 ? nAnchorW_ : 0);
+      if (i - x_ == nAnchorW_) return Action::kNextRow;
+      if (i - x_ < nAnchorW_ / 2) {  // the first row under the top band
+        if (nLeftBandW_ == 0) nLeftBandW_ = i - x_;
+        nState_ = 1;
+        nStep_ = 1;
+        nStartPos_ = i;
+        ++x_;  // smoothing widens the rows below by a pixel
+      }
+      return Action::kNextColumn;
+    }
+
+    switch (nStep_) {
+      case 0:  // left band of a ring row
+        if (P_(x_, h) > 199) return Action::kFinish;
+        if (!strongRise()) return Action::kNextColumn;
+        if (nLeftBandW_ == 0) nLeftBandW_ = i - nStartPos_;
+        if (within(i - nStartPos_, nAnchorW_, 2)) {  // the bottom band
+          nStartPos_ = x_;
+          nStep_ = 5;
+          nState_ = 0;
+          return Action::kNextRow;
+        }
+        nStartPos_ = i;
+        nStep_ = 1;
+        return Action::kNextColumn;
+
+      case 1:  // light gap after the left band
+        if (!fall()) return Action::kNextColumn;
+        if (nMiddleBandW_ == 0) nMiddleBandW_ = i - nStartPos_;
+        nStep_ = i - nStartPos_ < nMiddleBandW_ / 2 ? 3 : 2;
+        nStartPos_ = i;
+        return Action::kNextColumn;
+
+      case 2:  // right band: its end must line up with the top band's
+        if (!strongRise()) return Action::kNextColumn;
+        if (nRightBandW_ == 0) nRightBandW_ = i - nStartPos_;
+        if (i != nRightPos_ - 1 && i != nRightPos_) return Finish(0);
+        nStartPos_ = x_;
+        nStep_ = 0;
+        return Action::kNextRow;
+
+      case 3:  // dark centre
+        if (!weakRise()) return Action::kNextColumn;
+        if (nMiddleBlackW_ == 0) {
+          if (i >= nEnd_) return Finish(0);
+          nMiddleBlackW_ = i - nStartPos_;
+        }
+        if (within(i - nStartPos_, nMiddleBandW_, 2)) {
+          nStartPos_ = i;
+          nStep_ = 2;
+        } else if (!within(i - nStartPos_, nMiddleBlackW_, 5)) {
+          return Finish(0);
+        } else {
+          nStartPos_ = i;
+          nStep_ = 4;
+        }
+        return Action::kNextColumn;
+
+      case 4:  // light gap after the centre
+        if (strongFallAfter()) {
+          nStartPos_ = i;
+          nStep_ = 2;
+        }
+        return Action::kNextColumn;
+
+      default:
+        return Action::kNextColumn;
+    }
+  }
+
+  // Verdict once the rows are exhausted or the scan has left the pattern.
+  int Verdict() const {
+    const bool confirmed = nMiddleBlackW_ != 0 && nLeftBandW_ != 0 && nRightBandW_ != 0 &&
+                           nMiddleBandW_ > nMiddleBlackW_ && nAnchorW_ - nMiddleBandW_ >= 2;
+    return confirmed ? nAnchorW_ : 0;
+  }
+
+ private:
+  Action Finish(int value) {
+    result_ = value;
+    return Action::kResult;
+  }
+
+  GreyView P_;
+  int x_;
+  int nAnchorW_ = 0;
+  int nStartPos_;
+  int nState_ = 0;
+  int nStep_ = 0;
+  int nLeftBandW_ = 0;
+  int nMiddleBandW_ = 0;
+  int nRightBandW_ = 0;
+  int nMiddleBlackW_ = 0;
+  int nRightPos_ = 0;
+  int nEnd_ = 0;
+  int result_ = 0;
+};
+
+// Where the first dark run after `from` along a line ends, when that run is
+// about nAnchorW long.  at(k) is the grey value at position k of the line,
+// which is scanned while k < limit.  A run starts at a value of 99 or less
+// and ends before a rise of more than 20.  Runs of another length are
+// dropped and the search goes on; only the first matching run counts.
+template <typename At>
+int FindFinderRun(At at, int from, int limit, int nAnchorW) {
+  int nStartPos = -1;
+  for (int k = from; k < limit; ++k) {
+    if (nStartPos == -1) {
+      if (at(k) <= 99) nStartPos = k;
+      continue;
+    }
+    if (at(k + 1) - at(k) <= 20) continue;
+    if (within(k - nStartPos, nAnchorW, 3)) return nStartPos;
+    nStartPos = -1;
+  }
+  return -1;
+}
+
+}  // namespace
+
+// IsAnchor: width of a finder pattern whose top-left corner is at (x, y).
+//   In:  pOrgPixel, the grey snapshot (stride nWidth bytes, nHeight rows,
+//        followed by a white margin); pPixel is not read.
+//   Out: the finder's outer width measured on its first row, or 0.
+//   Notes:
+//   1. Scans columns x+1 .. nWidth/3 - 1 of rows y .. nHeight - 1; column x
+//      itself is never examined.  The start column moves right by one when
+//      the scan enters the ring rows, because smoothing widens them.
+//   2. A row that ends inside a ring leaves the scan state as it is for the
+//      next row.
+//   3. The test for a fall after the last scanned column reads the position
+//      that follows it in the snapshot (padding, the next row, or the white
+//      margin after the last row).
+//   4. Crisp black-and-white finders are not confirmed: the first rise after
+//      the top band lands on white and ends the scan.
+int IsAnchor(const unsigned char* /*pPixel*/, const unsigned char* pOrgPixel, int x, int y,
+             int nWidth, int nHeight) {
+  const GreyView P{pOrgPixel, nWidth};
+  const int nColumns = nWidth / 3;
+  AnchorScan scan(P, x);
+  bool bFinish = false;
+  for (int h = y; h < nHeight && !bFinish; ++h) {
+    for (int i = scan.x() + 1; i < nColumns; ++i) {
+      const AnchorScan::Action action = scan.Step(i, h);
+      if (action == AnchorScan::Action::kResult) return scan.result();
+      if (action == AnchorScan::Action::kNextRow) break;
+      if (action == AnchorScan::Action::kFinish) {
+        bFinish = true;
+        break;
+      }
+    }
+  }
+  const int nAnchorW = scan.Verdict();
+  if (nAnchorW != 0) {
+    std::fprintf(stderr, "x=%d y=%d nWidth=%d nHeight=%d nAnchorW=%d", scan.x(), y, nWidth, nHeight,
+                 nAnchorW);
+  }
+  return nAnchorW;
+}
+
+// IsRDCode: confirms a code from its top-left finder at (x, y) and records it.
+//   In:  as IsAnchor.
+//   Out: 1 when the code was recorded in TwoDimensionCodeRect, else 0.
+//   Notes:
+//   1. The top-right finder is looked for along row y and the bottom-left one
+//      down column x, each from one finder width past (x, y); only the first
+//      dark run of about the finder's width in each direction is tested.
+//   2. The first finder's width is used throughout; the other finders only
+//      confirm.  A code must be at least 43 pixels wide and needs its
+//      top-right finder; without a bottom-left one it is taken as square.
+//   3. When all slots of the table are in use the code is not recorded and
+//      the result is 0.
+int IsRDCode(const unsigned char* pPixel, const unsigned char* pOrgPixel, int x, int y, int nWidth,
+             int nHeight) {
+  const int nAnchorW = IsAnchor(pPixel, pOrgPixel, x, y, nWidth, nHeight);
+  if (nAnchorW == 0) return 0;
+  int nAnchorNum = 1;
+  std::fprintf(stderr, "ERROR: *** call IsAnchor nAnchorW=%d x=%d y=%d", nAnchorW, x, y);
+
+  const GreyView P{pOrgPixel, nWidth};
+  int nRight = 0;
+  int nBottom = 0;
+
+  const int nRightRun =
+      FindFinderRun([&](int w) { return P(w, y); }, x + nAnchorW, nWidth / 3 - 1, nAnchorW);
+  if (nRightRun >= 0 && IsAnchor(pPixel, pOrgPixel, nRightRun, y, nWidth, nHeight) != 0) {
+    nRight = nRightRun + nAnchorW;
+    ++nAnchorNum;
+  }
+  const int nBottomRun =
+      FindFinderRun([&](int h) { return P(x, h); }, y + nAnchorW, nHeight - 1, nAnchorW);
+  if (nBottomRun >= 0 && IsAnchor(pPixel, pOrgPixel, x, nBottomRun, nWidth, nHeight) != 0) {
+    nBottom = nBottomRun + nAnchorW;
+    ++nAnchorNum;
+  }
+
+  if (nAnchorNum <= 1 || nRight - x <= 42) return 0;
+  if (nBottom == 0) nBottom = y + (nRight - x);
+
+  for (RECT& slot : TwoDimensionCodeRect) {
+    if (slot.right != 0) continue;
+    slot = RECT{x, y, nRight, nBottom};
+    std::fprintf(stderr, "ERROR: ***** Find Two Dimension code left=%d top=%d right=%d bottom=%d",
+                 x, y, nRight, nBottom);
+    return 1;
+  }
+  return 0;  // the table is full
+}
