@@ -119,8 +119,8 @@ void PrintPage(const LabelPage& page) {
 // The label in printer dots: SIZE in millimetres at the printer's resolution.
 struct LabelCanvas {
   LabelCanvas(const LabelPage& page, unsigned dpi)
-      : width(std::lround(page.width_mm * dpi / 25.4)),
-        height(std::lround(page.height_mm * dpi / 25.4)) {}
+      : width(std::lround(page.width_mm / 25.4 * dpi)),
+        height(std::lround(page.height_mm / 25.4 * dpi)) {}
 
   bool Holds(const Bitmap& b) const {
     return long{b.x} + 8L * b.width <= width && long{b.y} + long{b.height} <= height;
