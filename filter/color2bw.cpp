@@ -1,0 +1,120 @@
+// Monochrome conversion of a page's 24-bit working image into the page bitmap.
+//
+// Contents
+//   Color2BW   converts the image in place by one of four modes, then packs
+//              every exactly black pixel as an ink bit of the page bitmap
+//   (internal) ConvertAdaptive, ConvertThreshold, PackBlackPixels
+
+#include "color2bw.h"
+
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "error_diffusion.h"
+#include "line_rules.h"
+#include "ordered_dither.h"
+#include "otsu.h"
+
+namespace {
+
+// The halftoning routines take a light level; the filter always passes 100
+// (no brightness shift).  Only the threshold mode has a light level of its own.
+constexpr int kFullLight = 100;
+
+int GreyOf(const unsigned char* p) { return (p[0] + p[1] + p[2]) / 3; }
+
+// Mode 0: every grey pixel is decided by the line rules, in raster order.
+// The rules read a grey snapshot twice the image's size: its second half
+// stays white, so that reads one row below the last row, or one pixel right
+// of the last column, land on white.  The snapshot's allocation may throw
+// std::bad_alloc.
+void ConvertAdaptive(unsigned char* pvBits, int cx, int cy, int nImageWidth) {
+  const std::size_t cjBits = static_cast<std::size_t>(nImageWidth) * static_cast<std::size_t>(cy);
+  std::vector<unsigned char> snapshot(2 * cjBits, 0xFF);
+  otsu(pvBits, nImageWidth, cy, 24, kFullLight);  // for its greying; the threshold is not used
+  std::memcpy(snapshot.data(), pvBits, cjBits);
+
+  for (int h = 0; h < cy; ++h) {
+    unsigned char* row = pvBits + static_cast<std::size_t>(h) * nImageWidth;
+    for (int w = 0; w < cx; ++w) {
+      // Earlier calls may already have decided this pixel as part of a run.
+      const int pixel = GreyOf(row + 3 * static_cast<std::size_t>(w));
+      if (pixel == 0 || pixel == 255) continue;
+      ProcessLine(pvBits, snapshot.data(), w, h, nImageWidth, cy);
+    }
+  }
+}
+
+// Mode 1: Otsu's threshold plus nLight; a pixel at the cut is white.
+void ConvertThreshold(unsigned char* pvBits, int cx, int cy, int nImageWidth, int nLight) {
+  int nThresholds = otsu(pvBits, nImageWidth, cy, 24, kFullLight);
+  std::fprintf(stderr, "ERROR: Color2BW nThresholds=%d nLight=%d\n", nThresholds, nLight);
+  nThresholds += nLight;
+  for (int h = 0; h < cy; ++h) {
+    unsigned char* p = pvBits + static_cast<std::size_t>(h) * nImageWidth;
+    for (int w = 0; w < cx; ++w, p += 3) {
+      const unsigned char v = p[0] >= nThresholds ? 255 : 0;
+      p[0] = p[1] = p[2] = v;
+    }
+  }
+}
+
+// Clears the bit of every (0, 0, 0) pixel; rows of the bitmap are padded to
+// 32 dots and the bits beyond cx are left as the caller set them.
+void PackBlackPixels(const unsigned char* pvBits, unsigned char* pDataBuf, int cx, int cy,
+                     int nImageWidth) {
+  const std::size_t xx = static_cast<std::size_t>((cx + 31) >> 5) * 4;
+  for (int h = 0; h < cy; ++h) {
+    const unsigned char* p = pvBits + static_cast<std::size_t>(h) * nImageWidth;
+    unsigned char* out = pDataBuf + static_cast<std::size_t>(h) * xx;
+    for (int w = 0; w < cx; ++w, p += 3) {
+      if ((p[0] | p[1] | p[2]) == 0) out[w >> 3] &= static_cast<unsigned char>(~(0x80u >> (w & 7)));
+    }
+  }
+}
+
+}  // namespace
+
+// Color2BW: converts one page image to black and white and packs it.
+//   In:  pvBits, cx x cy pixels of 3 bytes at a stride of nBytePerRow bytes,
+//        0 black .. 255 white; altered in place.  pDataBuf, the page bitmap
+//        at a stride of ((cx + 31) >> 5) * 4 bytes, filled with 0xFF by the
+//        caller.  nLight: threshold offset, mode 1 only.  dwDithering: 0
+//        adaptive, 1 threshold, 2 ordered dithering, 3 error diffusion, any
+//        other value packs the image as it is.
+//   Out: the bits of black pixels cleared in pDataBuf; no bit is ever set.
+//   Notes:
+//   1. Only pixels that end exactly (0, 0, 0) are ink.
+//   2. All work uses the stride in bytes as the image width, so padding
+//      columns take part in greying and in the adaptive rules' neighbours.
+//   3. Mode 0 needs a working copy of twice the image's size; when it cannot
+//      be had, std::bad_alloc propagates to the caller (the page loop reports
+//      it and stops).
+//   4. An empty page, or a stride too short for cx pixels, converts nothing.
+void Color2BW(unsigned char* pvBits, unsigned char* pDataBuf, int cx, int cy, int nBytePerRow,
+              int nLight, int dwDithering) {
+  const int dwValue = dwDithering;
+  std::fprintf(stderr, "ERROR: Color2BW dwValue=%d nLight=%d\n", dwValue, nLight);
+  if (cx <= 0 || cy <= 0 || nBytePerRow / 3 < cx) return;
+
+  const int nImageWidth = nBytePerRow;
+  switch (dwValue) {
+    case 0:
+      ConvertAdaptive(pvBits, cx, cy, nImageWidth);
+      break;
+    case 1:
+      ConvertThreshold(pvBits, cx, cy, nImageWidth, nLight);
+      break;
+    case 2:
+      OrderedDither(pvBits, cx, cy, nImageWidth, kFullLight);
+      break;
+    case 3:
+      ErrorDiffusion(pvBits, cx, cy, nImageWidth, kFullLight);
+      break;
+    default:
+      break;  // no conversion: only pixels already (0, 0, 0) are ink
+  }
+  PackBlackPixels(pvBits, pDataBuf, cx, cy, nImageWidth);
+}

@@ -1,0 +1,207 @@
+// Monochrome conversion of whole pages into the page bitmap.
+//
+// Contents
+//   Packing.*    32-dot row stride, padding bits, exact black only
+//   Adaptive.*   mode 0 on plain pages, codes remembered across pages,
+//                noisy pages of awkward strides
+//   Threshold.*  mode 1: Otsu's cut and the light offset
+
+#include "color2bw.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "code_detect.h"
+#include "grey_page.h"
+
+namespace {
+
+class Color2BWTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetTwoDimensionCodeRects(); }
+  void TearDown() override { ResetTwoDimensionCodeRects(); }
+};
+
+using Packing = Color2BWTest;
+using Adaptive = Color2BWTest;
+using Threshold = Color2BWTest;
+
+int BitmapStride(int cx) { return ((cx + 31) >> 5) * 4; }
+
+// Converts `page` and returns the bitmap, sized exactly stride * rows.
+std::vector<unsigned char> Convert(GreyPage& page, int mode, int nLight = 0) {
+  std::vector<unsigned char> bitmap(static_cast<size_t>(BitmapStride(page.width)) * page.height,
+                                    0xFF);
+  Color2BW(page.image.data(), bitmap.data(), page.width, page.height, page.stride, nLight, mode);
+  return bitmap;
+}
+
+void SetBytes(GreyPage& page, int x, int y, unsigned char b0, unsigned char b1, unsigned char b2) {
+  page.image[page.At(x, y)] = b0;
+  page.image[page.At(x, y) + 1] = b1;
+  page.image[page.At(x, y) + 2] = b2;
+}
+
+// An unknown mode converts nothing: only pixels already (0, 0, 0) are ink.
+TEST_F(Packing, UnknownModePacksOnlyExactBlack) {
+  GreyPage page(33, 2);
+  SetBytes(page, 0, 0, 0, 0, 0);
+  SetBytes(page, 1, 0, 0, 0, 1);
+  SetBytes(page, 2, 0, 1, 0, 0);
+  SetBytes(page, 32, 0, 0, 0, 0);
+  SetBytes(page, 31, 1, 0, 0, 0);
+  const std::vector<unsigned char> before = page.image;
+
+  const std::vector<unsigned char> bitmap = Convert(page, 7);
+  const std::vector<unsigned char> expected = {
+      0x7F, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF,  // dots 0 and 32
+      0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF,  // dot 31
+  };
+  EXPECT_EQ(bitmap, expected);
+  EXPECT_EQ(page.image, before);
+}
+
+TEST_F(Packing, RowsOf32DotsHaveNoPadding) {
+  GreyPage page(32, 3);
+  for (int x = 0; x < 32; ++x) SetBytes(page, x, 1, 0, 0, 0);
+  const std::vector<unsigned char> bitmap = Convert(page, 7);
+  const std::vector<unsigned char> expected = {0xFF, 0xFF, 0xFF, 0xFF, 0,    0,
+                                               0,    0,    0xFF, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(bitmap, expected);
+}
+
+TEST_F(Adaptive, WhitePageLeavesTheBitmapBlank) {
+  GreyPage page(40, 5, 1);
+  const std::vector<unsigned char> bitmap = Convert(page, 0);
+  EXPECT_EQ(bitmap, std::vector<unsigned char>(bitmap.size(), 0xFF));
+}
+
+TEST_F(Adaptive, BlackPageInksEveryDotAndNoPadding) {
+  GreyPage page(10, 3, 2);
+  for (int y = 0; y < 3; ++y) {
+    for (int x = 0; x < 10; ++x) page.Grey(x, y, 0);
+  }
+  const std::vector<unsigned char> bitmap = Convert(page, 0);
+  const std::vector<unsigned char> row = {0x00, 0x3F, 0xFF, 0xFF};
+  for (int y = 0; y < 3; ++y) {
+    EXPECT_EQ(std::vector<unsigned char>(bitmap.begin() + 4 * y, bitmap.begin() + 4 * y + 4), row);
+  }
+}
+
+// Page 1 carries a smoothed code.  Its left edge at (7, 4) is the first
+// grey pixel decided black from which both finders are confirmed: 21 wide
+// from there, the right one starting at column 50, so the code spans columns
+// 7 to 71 and, with no bottom-left finder, rows 4 to 68.
+GreyPage CodePage() {
+  std::vector<int> ideal(100 * 80, 255);
+  DrawFinder(ideal, 100, 8, 4, 3);
+  DrawFinder(ideal, 100, 50, 4, 3);
+  const std::vector<int> grey = Smooth2x2(ideal, 100, 80);
+  GreyPage page(100, 80);
+  for (int y = 0; y < 80; ++y) {
+    for (int x = 0; x < 100; ++x) page.Grey(x, y, grey[y * 100 + x]);
+  }
+  return page;
+}
+
+// Page 2: a dark stroke (95, 100, 104, 105) on row 30, inside that code's
+// place.  Outside a code all of it prints; inside, the pixels lighter than
+// 100 are light modules and stay white.
+GreyPage StrokePage() {
+  GreyPage page(100, 80);
+  const int stroke[] = {95, 100, 104, 105};
+  for (int k = 0; k < 4; ++k) page.Grey(30 + k, 30, stroke[k]);
+  return page;
+}
+
+TEST_F(Adaptive, CodeFoundOnPage1KeepsItsModulesCleanOnPage2) {
+  GreyPage alone = StrokePage();
+  std::vector<unsigned char> bitmap = Convert(alone, 0);
+  for (int x = 30; x < 34; ++x) EXPECT_TRUE(BitIsInk(bitmap, 16, x, 30)) << x;
+
+  GreyPage code = CodePage();
+  Convert(code, 0);
+  EXPECT_EQ(TwoDimensionCodeRect[0].left, 7);
+  EXPECT_EQ(TwoDimensionCodeRect[0].top, 4);
+  EXPECT_EQ(TwoDimensionCodeRect[0].right, 71);
+  EXPECT_EQ(TwoDimensionCodeRect[0].bottom, 68);
+  EXPECT_EQ(TwoDimensionCodeRect[1].right, 0) << "one code, recorded once";
+
+  GreyPage after = StrokePage();
+  bitmap = Convert(after, 0);
+  EXPECT_TRUE(BitIsInk(bitmap, 16, 30, 30));
+  EXPECT_TRUE(BitIsInk(bitmap, 16, 31, 30)) << "grey 100 is not lighter than 100";
+  EXPECT_FALSE(BitIsInk(bitmap, 16, 32, 30));
+  EXPECT_FALSE(BitIsInk(bitmap, 16, 33, 30));
+}
+
+// Noise, finder-like blocks and strides with 0 to 3 padding bytes: the rules
+// read one row below and one pixel beyond the last, and the margin must hold
+// all of it (run under the sanitizers).  Padding bits stay 1, and every ink
+// dot is a pixel that ended exactly black.
+TEST_F(Adaptive, NoisyPagesOfAwkwardStridesStayInsideTheirBuffers) {
+  std::mt19937 rng(7);
+  for (int padding = 0; padding <= 3; ++padding) {
+    GreyPage page(37, 23, padding);
+    for (int y = 0; y < page.height; ++y) {
+      for (int x = 0; x < page.width; ++x) {
+        const bool block = (x / 6 + y / 6) % 2 == 0;
+        page.Grey(x, y, block ? static_cast<int>(rng() % 90) : static_cast<int>(rng() % 256));
+      }
+    }
+    for (int k = 3 * page.width; k < page.stride; ++k) {
+      for (int y = 0; y < page.height; ++y) page.image[y * page.stride + k] = 0;
+    }
+    const std::vector<unsigned char> bitmap = Convert(page, 0);
+    for (int y = 0; y < page.height; ++y) {
+      for (int x = 0; x < 64; ++x) {
+        const bool ink = BitIsInk(bitmap, 8, x, y);
+        if (x >= page.width) {
+          EXPECT_FALSE(ink) << "padding dot " << x << " of row " << y;
+          continue;
+        }
+        const size_t at = page.At(x, y);
+        const bool black = (page.image[at] | page.image[at + 1] | page.image[at + 2]) == 0;
+        EXPECT_EQ(ink, black) << "dot " << x << " of row " << y;
+      }
+    }
+  }
+}
+
+// Levels 59 (one pixel), 60 and 80 (half each): Otsu cuts between 60 and 80
+// and returns 60, the lowest of the equal splits.  The cut is 60 + nLight.
+TEST_F(Threshold, CutIsOtsuPlusTheLightLevel) {
+  auto page = [] {
+    GreyPage p(10, 2);
+    for (int x = 0; x < 10; ++x) {
+      p.Grey(x, 0, x == 0 ? 59 : 60);
+      p.Grey(x, 1, 80);
+    }
+    return p;
+  };
+  GreyPage plain = page();
+  testing::internal::CaptureStderr();
+  std::vector<unsigned char> bitmap = Convert(plain, 1, 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "ERROR: Color2BW dwValue=1 nLight=0\n"
+            "ERROR: Color2BW nThresholds=60 nLight=0\n");
+  EXPECT_TRUE(BitIsInk(bitmap, 4, 0, 0)) << "59 is below the cut";
+  EXPECT_FALSE(BitIsInk(bitmap, 4, 1, 0)) << "60 is at the cut";
+  EXPECT_FALSE(BitIsInk(bitmap, 4, 0, 1));
+
+  GreyPage lighter = page();
+  testing::internal::CaptureStderr();
+  bitmap = Convert(lighter, 1, 20);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "ERROR: Color2BW dwValue=1 nLight=20\n"
+            "ERROR: Color2BW nThresholds=60 nLight=20\n");
+  EXPECT_TRUE(BitIsInk(bitmap, 4, 0, 0));
+  EXPECT_TRUE(BitIsInk(bitmap, 4, 1, 0)) << "60 is now below the cut of 80";
+  EXPECT_FALSE(BitIsInk(bitmap, 4, 0, 1)) << "80 is at the cut";
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(lighter.image[lighter.At(1, 1) + k], 255);
+}
+
+}  // namespace
