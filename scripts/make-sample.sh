@@ -30,8 +30,10 @@ trap 'rm -rf "$work"' EXIT
 
 # One pixel a module, no quiet zone: the label's white around it is the quiet zone.
 qrencode -l M -s 1 -m 0 -o "$work/qr.png" "$payload"
-# 21 modules to 70 pixels: 3.33 pixels a module, resampled with a smooth filter.
-convert "$work/qr.png" -colorspace Gray -filter Triangle -resize 70x70 "$work/qr-70.png"
+# 21 modules to 70 pixels: 3.33 pixels a module, each pixel the share of
+# black it covers, as a renderer anti-aliases: module edges fall inside
+# pixels and come out grey, one pixel wide.
+convert "$work/qr.png" -colorspace Gray -sample 2100x2100 -filter Box -resize 70x70 "$work/qr-70.png"
 
 sans="$font_dir/DejaVuSans.ttf"
 bold="$font_dir/DejaVuSans-Bold.ttf"
