@@ -27,6 +27,37 @@ bool Is(const ppd_choice_t* choice, const char* name) {
 // The longest "CutEveryLabels" name that fits the printer's cutter field.
 constexpr size_t kMaxCutEveryLabelChars = 9;
 
+// An optional sign, digits, and at most one decimal point among them.
+bool IsPlainNumber(const char* s) {
+  if (*s == '+' || *s == '-') ++s;
+  bool digits = false, point = false;
+  for (; *s; ++s) {
+    if (*s >= '0' && *s <= '9') {
+      digits = true;
+    } else if (*s == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  return digits;
+}
+
+// A choice whose name goes into a printer command as a number.  Any other
+// name could break the command stream (a line end or a quote in it would
+// start a command of its own), so it counts as not marked.
+const ppd_choice_t* NumberChoice(ppd_file_t* ppd, const char* keyword) {
+  const ppd_choice_t* choice = Marked(ppd, keyword);
+  if (choice && !IsPlainNumber(choice->choice)) {
+    std::string shown;
+    for (const char* c = choice->choice; *c; ++c) shown += (*c >= 0x20 && *c < 0x7F) ? *c : '?';
+    fprintf(stderr, "ERROR: %s choice \"%s\" is not a plain number, ignored\n", keyword,
+            shown.c_str());
+    return nullptr;
+  }
+  return choice;
+}
+
 }  // namespace
 
 int PointsToMillimetres(unsigned points) { return static_cast<int>(25.4 * points / 72.0 + 0.5); }
@@ -88,7 +119,7 @@ void AppendSetupCommands(std::string& pData, ppd_file_t* ppd, const LabelSetting
   }
   fprintf(stderr, "ERROR: MediaMethod choice=%x\n", LogAddr(media));
 
-  const ppd_choice_t* gaps = Marked(ppd, "GapsHeight");
+  const ppd_choice_t* gaps = NumberChoice(ppd, "GapsHeight");
   std::string szGap = "2";
   if (gaps) {
     szGap = gaps->choice;
@@ -108,7 +139,7 @@ void AppendSetupCommands(std::string& pData, ppd_file_t* ppd, const LabelSetting
       append("GAP 2 mm,0 mm\r\n");
     }
   }
-  const ppd_choice_t* feed = Marked(ppd, "FeedPaper");
+  const ppd_choice_t* feed = NumberChoice(ppd, "FeedPaper");
   if (feed) append("OFFSET %s mm\r\n", feed->choice);
   fprintf(stderr, "ERROR: PaperType choice=%x\n", LogAddr(paper));
 
@@ -124,7 +155,7 @@ void AppendSetupCommands(std::string& pData, ppd_file_t* ppd, const LabelSetting
     append("SET PEEL OFF\r\nSET TEAR OFF\r\nSET CUTTER BATCH\r\n");
   }
 
-  const ppd_choice_t* cut = Marked(ppd, "CutEveryLabels");
+  const ppd_choice_t* cut = NumberChoice(ppd, "CutEveryLabels");
   if (cut && strcmp(cut->choice, "0") != 0) {
     // The printer's cutter count field holds 9 characters; a longer name is
     // no count the printer could take, so the cutter is left alone.
@@ -138,10 +169,10 @@ void AppendSetupCommands(std::string& pData, ppd_file_t* ppd, const LabelSetting
   }
 
   if (feed) append("OFFSET %s mm\r\n", feed->choice);
-  const ppd_choice_t* speed = Marked(ppd, "PrintSpeed");
+  const ppd_choice_t* speed = NumberChoice(ppd, "PrintSpeed");
   if (speed) append("SPEED %s\r\n", speed->choice);
   fprintf(stderr, "ERROR: PrintSpeed choice=%x\n", LogAddr(speed));
-  const ppd_choice_t* darkness = Marked(ppd, "Darkness");
+  const ppd_choice_t* darkness = NumberChoice(ppd, "Darkness");
   if (darkness) append("DENSITY %s\r\n", darkness->choice);
   fprintf(stderr, "ERROR: Darkness choice=%x\n", LogAddr(darkness));
   append("CLS\r\n");

@@ -184,6 +184,25 @@ TEST(SetupCommands, CutterAndPostActions) {
   EXPECT_EQ(cutter({{"PostAction", "CutEvery"}, {"CutEveryLabels", "1234567890"}}), "");
 }
 
+TEST(SetupCommands, ChoicesThatAreNoPlainNumberStayOutOfTheCommands) {
+  const Choices numbers = {{"PaperType", "LabelGaps"}, {"GapsHeight", "+2.5"},
+                           {"FeedPaper", "-1"},        {"PrintSpeed", ".5"},
+                           {"Darkness", "15."},        {"PostAction", "CutEvery"},
+                           {"CutEveryLabels", "3"}};
+  EXPECT_EQ(SetupText(numbers),
+            "SIZE 102 mm, 51 mm\r\nGAP +2.5 mm,0 mm\r\nOFFSET -1 mm\r\n"
+            "DIRECTION 0,0\r\nREFERENCE 0,0\r\n"
+            "SET PEEL OFF\r\nSET TEAR OFF\r\nSET CUTTER 3\r\n"
+            "OFFSET -1 mm\r\nSPEED .5\r\nDENSITY 15.\r\nCLS\r\n");
+  // A name with anything else in it would let the PPD write its own commands.
+  const Choices hostile = {{"PaperType", "LabelGaps"}, {"GapsHeight", "2\"PRINT"},
+                           {"FeedPaper", "1.2.3"},     {"PrintSpeed", "-"},
+                           {"Darkness", "8;CLS"},      {"PostAction", "CutEvery"},
+                           {"CutEveryLabels", "0x10"}};
+  EXPECT_EQ(SetupText(hostile),
+            "SIZE 102 mm, 51 mm\r\nGAP 2 mm,0 mm\r\nDIRECTION 0,0\r\nREFERENCE 0,0\r\nCLS\r\n");
+}
+
 TEST(SetupCommands, RibbonAndFlagsIgnoreCase) {
   EXPECT_NE(SetupText({{"MediaMethod", "transfer"}}).find("SET RIBBON ON\r\n"), std::string::npos);
   EXPECT_EQ(SetupText({{"MediaMethod", "Other"}}).find("RIBBON"), std::string::npos);
