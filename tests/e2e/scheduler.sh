@@ -20,14 +20,14 @@ source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/print-pdf.sh"
 sched_pid=""
 
 # DataDir: the system's data (MIME types and conversions, character sets,
-# banners, PPD compiler headers) as links, except the driver folders drv/
-# and model/, whose sample drivers we leave alone; model/ is ours instead,
-# so that lpinfo -m and lpadmin -m see exactly our PPDs.
+# banners) as links, except the driver folders drv/, model/ and ppdc/, whose
+# sample drivers we leave alone; model/ is ours instead, so that lpinfo -m
+# and lpadmin -m see exactly our PPDs (and those in /usr/share/ppd).
 sched_make_datadir() {
   local data=$1 ppd_dir=$2 sys=/usr/share/cups f
   mkdir -p "$data"
   for f in "$sys"/*; do
-    case $(basename "$f") in drv | model) continue ;; esac
+    case $(basename "$f") in drv | model | ppdc) continue ;; esac
     ln -s "$f" "$data/"
   done
   mkdir -p "$data/model"
