@@ -1,0 +1,421 @@
+// Tests of the preparation passes shared by the two dithering methods:
+//   - IsBorder: the mid-grey range, each kind of boundary, the light and dark limits, images
+//     one and two pixels wide or high;
+//   - SnapBorderPixels: decisions taken from the neighbour along the boundary, from the image
+//     as it was before the pass, with the brightness offset;
+//   - ConvertToGray: grey pixels kept, the luma of colours, clamping and snapping;
+//   - a cross-check of all three against plain renderings over many random and structured
+//     images, byte for byte, padding included.
+#include "border.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <set>
+#include <vector>
+
+// The plain luma below must round one operation at a time, as the filter does.
+#if defined(__clang__)
+#pragma STDC FP_CONTRACT OFF
+#elif defined(__GNUC__)
+#pragma GCC optimize("fp-contract=off")
+#endif
+
+namespace {
+
+constexpr unsigned char kPad = 0xA5;
+
+// A working image at the filter's stride (three bytes per pixel rounded up to four), with
+// padding bytes set to kPad so that a write to them shows.
+struct Image {
+  int w, h;
+  size_t stride;
+  std::vector<unsigned char> bytes;
+  Image(int width, int height, int fill = 255)
+      : w(width),
+        h(height),
+        stride((size_t(width) * 24 + 31) / 32 * 4),
+        bytes(stride * height, kPad) {
+    for (int y = 0; y < h; ++y) {
+      std::fill_n(bytes.begin() + y * stride, 3 * w, static_cast<unsigned char>(fill));
+    }
+  }
+  unsigned char* at(int x, int y) { return &bytes[y * stride + x * 3]; }
+  void set(int x, int y, int b0, int b1, int b2) {
+    unsigned char* p = at(x, y);
+    p[0] = b0, p[1] = b1, p[2] = b2;
+  }
+  void grey(int x, int y, int g) { set(x, y, g, g, g); }
+  int g(int x, int y) { return at(x, y)[0]; }
+  int border(int x, int y) { return IsBorder(bytes.data(), x, y, w, h); }
+  // Rows given as greys, top to bottom.
+  static Image Of(std::vector<std::vector<int>> rows) {
+    Image img(int(rows[0].size()), int(rows.size()));
+    for (int y = 0; y < img.h; ++y)
+      for (int x = 0; x < img.w; ++x) img.grey(x, y, rows[y][x]);
+    return img;
+  }
+  void snap(int nBrightness = 0) { SnapBorderPixels(bytes.data(), w, h, int(stride), nBrightness); }
+};
+
+// ---- Plain renderings of the passes, straight from their definitions ----
+
+int RefEdgeGrey(const unsigned char* img, int x, int y, int w) {
+  const int stride = ((w * 24 + 31) / 32) * 4;
+  const unsigned char* p = img + y * stride + x * 3;
+  return (p[0] + p[1] + p[2]) / 3;
+}
+
+int RefIsBorder(const unsigned char* img, int x, int y, int w, int h) {
+  int g = RefEdgeGrey(img, x, y, w);
+  if (g < 50 || g > 229) return -1;
+  if (x >= 1 && x <= w - 2 && RefEdgeGrey(img, x - 1, y, w) >= 230 &&
+      RefEdgeGrey(img, x + 1, y, w) <= 99) {
+    if (y >= 1 && RefEdgeGrey(img, x, y - 1, w) >= 230) return 1;
+    return 0;
+  }
+  if (y >= 1 && y <= h - 2 && RefEdgeGrey(img, x, y - 1, w) >= 225 &&
+      RefEdgeGrey(img, x, y + 1, w) <= 99) {
+    if (x <= w - 2 && RefEdgeGrey(img, x + 1, y, w) >= 230) return 3;
+    return 2;
+  }
+  if (x <= w - 2 && x >= 1 && RefEdgeGrey(img, x + 1, y, w) >= 225 &&
+      RefEdgeGrey(img, x - 1, y, w) <= 99) {
+    if (y <= h - 2 && RefEdgeGrey(img, x, y + 1, w) >= 230) return 5;
+    return 4;
+  }
+  if (y <= h - 2 && y >= 1 && RefEdgeGrey(img, x, y + 1, w) >= 225 &&
+      RefEdgeGrey(img, x, y - 1, w) <= 99) {
+    return 6;
+  }
+  return -1;
+}
+
+void RefSnap(unsigned char* img, int w, int h, int stride, int nBrightness) {
+  std::vector<unsigned char> copy(img, img + size_t(stride) * h);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      int r = RefIsBorder(img, x, y, w, h);
+      int v;
+      if ((r == 0 || r == 4) && y >= 1) {
+        v = RefEdgeGrey(img, x, y - 1, w) + nBrightness;
+      } else if ((r == 2 || r == 6) && x >= 1) {
+        v = RefEdgeGrey(img, x - 1, y, w) + nBrightness;
+      } else {
+        continue;
+      }
+      unsigned char* q = &copy[y * stride + x * 3];
+      q[0] = q[1] = q[2] = v > 150 ? 255 : 0;
+    }
+  }
+  std::copy(copy.begin(), copy.end(), img);
+}
+
+void RefConvertToGray(unsigned char* img, int w, int h, int stride, int nBrightness, bool snap) {
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      unsigned char* p = img + y * stride + x * 3;
+      if (p[0] == p[1] && p[1] == p[2]) continue;
+      double Y = 0.299 * p[2];
+      Y = Y + 0.587 * p[1];
+      Y = Y + 0.114 * p[0];
+      int v = int(Y) + nBrightness;
+      if (!snap) {
+        if (v < 0) v = 0;
+        if (v > 255) v = 255;
+      } else {
+        if (v <= 99) v = 0;
+        if (v > 225) v = 255;
+      }
+      p[0] = p[1] = p[2] = (unsigned char)v;
+    }
+  }
+}
+
+// ---- IsBorder ----
+
+TEST(IsBorder, OnlyMidGreysFrom50To229AreBoundaryPixels) {
+  // Light on the left, dark on the right, in row 0: kind 0 whenever the pixel is mid-grey.
+  for (int g : {49, 50, 128, 229, 230}) {
+    Image img = Image::Of({{255, g, 0}});
+    EXPECT_EQ(img.border(1, 0), g >= 50 && g <= 229 ? 0 : -1) << "grey " << g;
+  }
+  // The mean of the bytes decides: (50, 50, 49) has mean 49.
+  Image img = Image::Of({{255, 0, 0}});
+  img.set(1, 0, 50, 50, 49);
+  EXPECT_EQ(img.border(1, 0), -1);
+  img.set(1, 0, 48, 50, 52);
+  EXPECT_EQ(img.border(1, 0), 0);
+}
+
+TEST(IsBorder, EachKindOfBoundary) {
+  // A: light left, dark right; with light above as well, a corner.
+  EXPECT_EQ(Image::Of({{128, 128, 128}, {255, 128, 0}, {128, 128, 128}}).border(1, 1), 0);
+  EXPECT_EQ(Image::Of({{128, 230, 128}, {230, 128, 99}, {128, 128, 128}}).border(1, 1), 1);
+  EXPECT_EQ(Image::Of({{128, 229, 128}, {230, 128, 99}, {128, 128, 128}}).border(1, 1), 0);
+  // B: light above, dark below; with light on the right as well.
+  EXPECT_EQ(Image::Of({{128, 225, 128}, {128, 100, 229}, {128, 99, 128}}).border(1, 1), 2);
+  EXPECT_EQ(Image::Of({{128, 225, 128}, {128, 100, 230}, {128, 99, 128}}).border(1, 1), 3);
+  // C: dark left, light right; with light below as well.
+  EXPECT_EQ(Image::Of({{128, 128, 128}, {99, 128, 225}, {128, 229, 128}}).border(1, 1), 4);
+  EXPECT_EQ(Image::Of({{128, 128, 128}, {99, 128, 225}, {128, 230, 128}}).border(1, 1), 5);
+  // D: dark above, light below.
+  EXPECT_EQ(Image::Of({{128, 99, 128}, {128, 128, 128}, {128, 225, 128}}).border(1, 1), 6);
+}
+
+TEST(IsBorder, LightAndDarkLimits) {
+  // Test A asks 230 of the left neighbour, the others 225 of their first light neighbour.
+  EXPECT_EQ(Image::Of({{128, 128, 128}, {229, 128, 0}, {128, 128, 128}}).border(1, 1), -1);
+  EXPECT_EQ(Image::Of({{128, 224, 128}, {128, 128, 128}, {128, 0, 128}}).border(1, 1), -1);
+  EXPECT_EQ(Image::Of({{128, 128, 128}, {0, 128, 224}, {128, 128, 128}}).border(1, 1), -1);
+  EXPECT_EQ(Image::Of({{128, 0, 128}, {128, 128, 128}, {128, 224, 128}}).border(1, 1), -1);
+  // Dark is 99 and below everywhere.
+  EXPECT_EQ(Image::Of({{128, 128, 128}, {255, 128, 100}, {128, 128, 128}}).border(1, 1), -1);
+  EXPECT_EQ(Image::Of({{128, 255, 128}, {128, 128, 128}, {128, 100, 128}}).border(1, 1), -1);
+  // The tests run in order: a pixel that is both A and B is A.
+  EXPECT_EQ(Image::Of({{128, 255, 128}, {255, 128, 0}, {128, 0, 128}}).border(1, 1), 1);
+}
+
+TEST(IsBorder, NarrowAndFlatImagesHaveOnlyTheKindsTheirNeighboursAllow) {
+  // Every combination of light, mid, dark around a mid pixel, at every position of images one
+  // and two pixels wide (or high).  Column 0 and the last column never match A or C, row 0
+  // and the last row never B or D.
+  const int tones[] = {255, 140, 0};
+  for (int narrow : {1, 2}) {
+    std::set<int> tall, wide;
+    for (int code = 0; code < 3 * 3 * 3 * 3 * 3 * 3; ++code) {
+      int c = code;
+      std::vector<int> values;
+      for (int k = 0; k < 6; ++k, c /= 3) values.push_back(tones[c % 3]);
+      Image t(narrow, 3), f(3, narrow);
+      for (int k = 0; k < 3 * narrow; ++k) {
+        t.grey(k % narrow, k / narrow, values[k]);
+        f.grey(k / narrow, k % narrow, values[k]);
+      }
+      for (int k = 0; k < 3 * narrow; ++k) {
+        tall.insert(t.border(k % narrow, k / narrow));
+        wide.insert(f.border(k / narrow, k % narrow));
+      }
+    }
+    EXPECT_EQ(tall, narrow == 1 ? (std::set<int>{-1, 2, 6}) : (std::set<int>{-1, 2, 3, 6}));
+    EXPECT_EQ(wide, narrow == 1 ? (std::set<int>{-1, 0, 4}) : (std::set<int>{-1, 0, 1, 4, 5}));
+  }
+  // A single pixel has no neighbours at all.
+  EXPECT_EQ(Image::Of({{128}}).border(0, 0), -1);
+}
+
+// ---- SnapBorderPixels ----
+
+TEST(SnapBorderPixels, LightLeftDarkRightTakesTheDecisionOfThePixelAbove) {
+  // Row 0: kind 0 but no pixel above, so it stays.
+  Image top = Image::Of({{255, 128, 0}, {128, 128, 128}});
+  top.snap();
+  EXPECT_EQ(top.g(1, 0), 128);
+
+  auto snapped = [](int above, int nBrightness) {
+    Image img(3, 8, 128);
+    img.grey(0, 5, 255), img.grey(2, 5, 0), img.grey(1, 4, above);
+    img.snap(nBrightness);
+    return img.g(1, 5);
+  };
+  EXPECT_EQ(snapped(200, 0), 255);
+  EXPECT_EQ(snapped(151, 0), 255);
+  EXPECT_EQ(snapped(150, 0), 0);    // white only above 150
+  EXPECT_EQ(snapped(150, 1), 255);  // the offset is added to the neighbour's grey
+  EXPECT_EQ(snapped(200, -50), 0);
+  EXPECT_EQ(snapped(255, 0), 128);  // light above too: a corner, kept
+  EXPECT_EQ(snapped(229, 0), 255);
+}
+
+TEST(SnapBorderPixels, LightAboveDarkBelowTakesTheDecisionOfThePixelOnTheLeft) {
+  Image img = Image::Of({{255, 255, 255, 255, 255}, {200, 100, 128, 230, 229}, {0, 0, 0, 0, 0}});
+  img.snap();
+  EXPECT_EQ(img.g(0, 1), 200);  // kind 2, but no left neighbour: kept
+  EXPECT_EQ(img.g(1, 1), 255);  // kind 2, left 200: white
+  EXPECT_EQ(img.g(2, 1), 128);  // light on the right as well (kind 3): kept
+  EXPECT_EQ(img.g(3, 1), 230);  // too light to be a boundary pixel
+  EXPECT_EQ(img.g(4, 1), 255);  // kind 2 in the last column, left 230: white
+}
+
+TEST(SnapBorderPixels, DecisionsReadTheImageAsItWasBeforeThePass) {
+  // A run of boundary pixels along a row, light above and dark below: each takes the grey its
+  // left neighbour had before the pass, not the neighbour's new value.
+  Image img = Image::Of({{255, 255, 255, 255, 255},
+                         {200, 140, 160, 100, 151},
+                         {0, 0, 0, 0, 0},
+                         {255, 255, 255, 255, 255}});
+  img.snap();
+  const int expected[] = {200, 255, 0, 255, 0};
+  for (int x = 0; x < 5; ++x) EXPECT_EQ(img.g(x, 1), expected[x]) << "x " << x;
+
+  // Down a column, dark on the left and light on the right: each takes the pixel above as
+  // it was (kinds 4 and 4), so the decision does not ripple down.
+  Image col = Image::Of({{0, 200, 255}, {0, 140, 255}, {0, 160, 255}, {0, 128, 128}});
+  col.snap();
+  EXPECT_EQ(col.g(1, 0), 200);  // no pixel above
+  EXPECT_EQ(col.g(1, 1), 255);  // above was 200
+  EXPECT_EQ(col.g(1, 2), 0);    // above was 140, although it is 255 now
+}
+
+TEST(SnapBorderPixels, SnapsAllThreeBytesAndNeverThePadding) {
+  Image img(5, 3, 128);  // 15 bytes of pixels in rows of 16
+  img.grey(0, 1, 255), img.grey(2, 1, 0), img.grey(1, 0, 180);
+  img.set(1, 1, 120, 130, 140);
+  img.snap();
+  EXPECT_EQ(std::vector<unsigned char>(img.at(1, 1), img.at(1, 1) + 3),
+            (std::vector<unsigned char>{255, 255, 255}));
+  for (int y = 0; y < 3; ++y) EXPECT_EQ(img.bytes[y * 16 + 15], kPad);
+}
+
+// ---- ConvertToGray ----
+
+TEST(ConvertToGray, PureRedUnderBothFinishes) {
+  // 0.299 * 255 = 76.245: clamping keeps 76, snapping makes it black.
+  for (GrayFinish finish : {GrayFinish::kClamp, GrayFinish::kSnap}) {
+    Image img(1, 1);
+    img.set(0, 0, 0, 0, 255);  // bytes are blue, green, red
+    ConvertToGray(img.bytes.data(), 1, 1, int(img.stride), 0, finish);
+    const int want = finish == GrayFinish::kClamp ? 76 : 0;
+    EXPECT_EQ(std::vector<unsigned char>(img.at(0, 0), img.at(0, 0) + 3),
+              (std::vector<unsigned char>(3, want)));
+  }
+}
+
+TEST(ConvertToGray, FinishesTheShiftedLuma) {
+  // Pure red is 76; the offset moves it across each limit.
+  auto red = [](int nBrightness, GrayFinish finish) {
+    Image img(1, 1);
+    img.set(0, 0, 0, 0, 255);
+    ConvertToGray(img.bytes.data(), 1, 1, int(img.stride), nBrightness, finish);
+    return img.g(0, 0);
+  };
+  EXPECT_EQ(red(23, GrayFinish::kSnap), 0);     // 99
+  EXPECT_EQ(red(24, GrayFinish::kSnap), 100);   // 100
+  EXPECT_EQ(red(149, GrayFinish::kSnap), 225);  // 225
+  EXPECT_EQ(red(150, GrayFinish::kSnap), 255);  // 226
+  EXPECT_EQ(red(-100, GrayFinish::kSnap), 0);
+  EXPECT_EQ(red(179, GrayFinish::kClamp), 255);  // 255
+  EXPECT_EQ(red(178, GrayFinish::kClamp), 254);
+  EXPECT_EQ(red(-76, GrayFinish::kClamp), 0);
+  EXPECT_EQ(red(-77, GrayFinish::kClamp), 0);
+  EXPECT_EQ(red(-75, GrayFinish::kClamp), 1);
+}
+
+TEST(ConvertToGray, WeightsPerChannelAndGreysKept) {
+  Image img(4, 2, 100);          // greys stay as they are, whatever the offset
+  img.set(0, 0, 255, 0, 0);      // blue: 0.114 * 255 = 29.07
+  img.set(1, 0, 0, 255, 0);      // green: 0.587 * 255 = 149.685
+  img.set(2, 0, 10, 20, 30);     // 8.97 + 11.74 + 1.14 = 21.85
+  img.set(3, 0, 255, 255, 254);  // 75.946 + 149.685 + 29.07 = 254.701
+  ConvertToGray(img.bytes.data(), 4, 2, int(img.stride), 0, GrayFinish::kClamp);
+  EXPECT_EQ(img.g(0, 0), 29);
+  EXPECT_EQ(img.g(1, 0), 149);
+  EXPECT_EQ(img.g(2, 0), 21);
+  EXPECT_EQ(img.g(3, 0), 254);
+  Image greys(5, 2, 100);
+  greys.grey(3, 1, 0), greys.grey(4, 1, 255);
+  const std::vector<unsigned char> before = greys.bytes;
+  ConvertToGray(greys.bytes.data(), 5, 2, int(greys.stride), 80, GrayFinish::kClamp);
+  ConvertToGray(greys.bytes.data(), 5, 2, int(greys.stride), -80, GrayFinish::kSnap);
+  EXPECT_EQ(greys.bytes, before);
+}
+
+// A label-like image in grey only: white, with a few filled boxes (black or a grey at the
+// limits) whose one-pixel rims are soft greys, so that long runs of white and black meet
+// boundary pixels.
+void SparseLabel(std::mt19937& rng, Image& img, const int* greys, int count) {
+  auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+  const int boxes = 1 + pick(4);
+  for (int b = 0; b < boxes; ++b) {
+    const int x0 = pick(img.w), y0 = pick(img.h);
+    const int x1 = x0 + 1 + pick(img.w - x0), y1 = y0 + 1 + pick(img.h - y0);
+    const int fill = pick(2) ? 0 : greys[pick(count)];
+    const int rim = greys[pick(count)];
+    for (int y = y0; y < y1; ++y) {
+      for (int x = x0; x < x1; ++x) {
+        const bool edge = x == x0 || x == x1 - 1 || y == y0 || y == y1 - 1;
+        img.grey(x, y, edge ? rim : fill);
+      }
+    }
+  }
+}
+
+// ---- Cross-check ----
+
+// Images that exercise the passes: noise, greys at the limits, strokes with soft edges on
+// white, ramps, coloured patches.
+Image RandomImage(std::mt19937& rng, int w, int h, int kind) {
+  static const int kLimits[] = {0,   49,  50,  51,  99,  100, 127, 128, 140, 150,
+                                151, 200, 224, 225, 226, 229, 230, 231, 255};
+  auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+  Image img(w, h);
+  if (kind == 5) {
+    SparseLabel(rng, img, kLimits, 19);
+    return img;
+  }
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      switch (kind) {
+        case 0:  // colour noise
+          img.set(x, y, pick(256), pick(256), pick(256));
+          break;
+        case 1:  // greys at the limits, sometimes with one byte off
+          img.grey(x, y, kLimits[pick(19)]);
+          if (pick(6) == 0) img.at(x, y)[pick(3)] ^= 1;
+          break;
+        case 2: {  // label-like: strokes with soft edges on white
+          const int d = (x * 3 + y * 5 + pick(2)) % 11;
+          img.grey(x, y, d < 2 ? 0 : (d == 2 ? 60 + pick(170) : 255));
+          break;
+        }
+        case 3:  // ramp with the odd coloured pixel
+          img.grey(x, y, (x * 255) / w);
+          if (pick(9) == 0) img.set(x, y, pick(256), pick(256), pick(256));
+          break;
+        default:  // blocks: light, mid and dark bands
+          img.grey(x, y, kLimits[((x / 2) * 7 + (y / 2) * 3) % 19]);
+          break;
+      }
+    }
+  }
+  return img;
+}
+
+TEST(BorderPasses, AgreeWithPlainPassesOnManyImages) {
+  std::mt19937 rng(7);
+  const int offsets[] = {0, 0, 0, 1, -1, 127, -127, 255};
+  for (int n = 0; n < 800; ++n) {
+    const int w = n < 16 ? 1 + n % 4 : 1 + int(rng() % (n % 4 == 0 ? 70 : 37));
+    const int h = n < 16 ? 1 + n / 4 : 1 + int(rng() % 23);
+    const int nBrightness = offsets[rng() % 8];
+    Image img = RandomImage(rng, w, h, n % 6);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        ASSERT_EQ(img.border(x, y), RefIsBorder(img.bytes.data(), x, y, w, h))
+            << w << "x" << h << " at " << x << "," << y;
+
+    std::vector<unsigned char> want = img.bytes;
+    RefSnap(want.data(), w, h, int(img.stride), nBrightness);
+    img.snap(nBrightness);
+    ASSERT_EQ(img.bytes, want) << "snap " << w << "x" << h << " offset " << nBrightness;
+
+    const bool snap = rng() % 2 == 1;
+    RefConvertToGray(want.data(), w, h, int(img.stride), nBrightness, snap);
+    ConvertToGray(img.bytes.data(), w, h, int(img.stride), nBrightness,
+                  snap ? GrayFinish::kSnap : GrayFinish::kClamp);
+    ASSERT_EQ(img.bytes, want) << "grey " << w << "x" << h << " offset " << nBrightness;
+  }
+}
+
+TEST(BorderPasses, EmptyImagesAreLeftAlone) {
+  std::vector<unsigned char> bytes(8, kPad);
+  SnapBorderPixels(bytes.data(), 0, 2, 4, 0);
+  SnapBorderPixels(bytes.data(), 1, 0, 4, 0);
+  ConvertToGray(bytes.data(), 0, 2, 4, 0, GrayFinish::kSnap);
+  ConvertToGray(bytes.data(), 1, 0, 4, 0, GrayFinish::kClamp);
+  EXPECT_EQ(bytes, std::vector<unsigned char>(8, kPad));
+}
+
+}  // namespace
