@@ -127,6 +127,8 @@ TEST_F(FilterTest, OneBitPageLogAndJobAreExact) {
   EXPECT_EQ(r.out, std::string("SIZE 102 mm, 51 mm\r\n") + kNoOptionSetup +
                        "BITMAP 0,1,1,1,1,\x7F\r\nPRINT 1,1\r\n");
   std::string log = std::regex_replace(MaskAddresses(r.err), std::regex("time=[0-9]+"), "time=T");
+  // The file's descriptor depends on what the test runner left open.
+  log = std::regex_replace(log, std::regex("close fd=[1-9][0-9]*"), "close fd=N");
   // The header dump is long; check the lines around it exactly.
   size_t dumpEnd = log.find("ERROR: cupsRowStep = ");
   ASSERT_NE(dumpEnd, std::string::npos);
@@ -174,7 +176,7 @@ TEST_F(FilterTest, OneBitPageLogAndJobAreExact) {
             "ERROR: free pDataBuf=X\n"
             "ERROR: cupsFreeOptions options=X num_options=0\n"
             "ERROR: cupsRasterClose\n"
-            "ERROR: close fd=3\n"
+            "ERROR: close fd=N\n"
             "ERROR: ppdClose fd=X\n"
             "ERROR: Tarvo-filter return\n");
   // A choice that is not marked logs 0; buffers that are not taken too.
