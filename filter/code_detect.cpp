@@ -5,6 +5,7 @@
 //   ResetTwoDimensionCodeRects  empties the table
 //   IsAnchor                    is there a finder pattern with its top-left corner at (x, y)?
 //   IsRDCode                    confirms a whole code from its top-left finder and records it
+//   IsAnchor, IsRDCode (with GreySteps)  the same, skipping flat stretches of the snapshot
 //
 // A finder pattern is 7 x 7 modules: a dark ring one module wide, a light
 // ring, a dark 3 x 3 centre.  Codes that were scaled or smoothed arrive with
@@ -22,6 +23,9 @@
 
 #include <cstddef>
 #include <cstdio>
+
+#include "code_detect_internal.h"
+#include "grey_steps.h"
 
 RECT TwoDimensionCodeRect[kTwoDimensionCodeSlots] = {};
 
@@ -52,6 +56,41 @@ class AnchorScan {
 
   int x() const { return x_; }
   int result() const { return result_; }
+
+  // At the start of a ring row the scan leaves the pattern when the start
+  // column has turned light.
+  bool LeavesAtRowStart(int h) const { return nState_ == 1 && nStep_ == 0 && P_(x_, h) > 199; }
+
+  // The transition the current state waits for, and by how many columns the
+  // column it is seen at lies right of the column examined (the fall after
+  // the centre is seen one column later).
+  GreyStep Awaited() const {
+    if (nState_ == 0) return GreyStep::kStrongRise;
+    switch (nStep_) {
+      case 1:
+        return GreyStep::kFall;
+      case 3:
+        return GreyStep::kWeakRise;
+      case 4:
+        return GreyStep::kStrongFall;
+      default:
+        return GreyStep::kStrongRise;
+    }
+  }
+  int AwaitedOffset() const { return nState_ == 1 && nStep_ == 4 ? 1 : 0; }
+
+  // Rows without the awaited transition right of the start column change
+  // nothing, except at the start of a ring row, where the start column is
+  // tested first.
+  int NextRowToScan(const GreySteps& steps, int h) const {
+    if (nState_ == 1 && nStep_ == 0) return h;
+    return steps.NextRowWithStep(Awaited(), h, x_ + 1 + AwaitedOffset());
+  }
+
+  // The next column from i at which Step acts.
+  int NextCandidate(const GreySteps& steps, int h, int i) const {
+    return steps.NextStep(Awaited(), h, i + AwaitedOffset()) - AwaitedOffset();
+  }
 
   // Examines column i of row h.
   Action Step(int i, int h) {
@@ -202,14 +241,28 @@ int FindFinderRun(At at, int from, int limit, int nAnchorW) {
 //      margin after the last row).
 //   4. Crisp black-and-white finders are not confirmed: the first rise after
 //      the top band lands on white and ends the scan.
+int IsAnchor(const unsigned char* pPixel, const unsigned char* pOrgPixel, int x, int y, int nWidth,
+             int nHeight) {
+  return IsAnchor(pPixel, pOrgPixel, x, y, nWidth, nHeight, nullptr);
+}
+
 int IsAnchor(const unsigned char* /*pPixel*/, const unsigned char* pOrgPixel, int x, int y,
-             int nWidth, int nHeight) {
+             int nWidth, int nHeight, const GreySteps* steps) {
   const GreyView P{pOrgPixel, nWidth};
   const int nColumns = nWidth / 3;
   AnchorScan scan(P, x);
   bool bFinish = false;
   for (int h = y; h < nHeight && !bFinish; ++h) {
+    if (steps != nullptr) {
+      h = scan.NextRowToScan(*steps, h);
+      if (h >= nHeight) break;
+    }
+    if (scan.x() + 1 < nColumns && scan.LeavesAtRowStart(h)) break;
     for (int i = scan.x() + 1; i < nColumns; ++i) {
+      if (steps != nullptr) {
+        i = scan.NextCandidate(*steps, h, i);
+        if (i >= nColumns) break;
+      }
       const AnchorScan::Action action = scan.Step(i, h);
       if (action == AnchorScan::Action::kResult) return scan.result();
       if (action == AnchorScan::Action::kNextRow) break;
@@ -241,7 +294,12 @@ int IsAnchor(const unsigned char* /*pPixel*/, const unsigned char* pOrgPixel, in
 //      the result is 0.
 int IsRDCode(const unsigned char* pPixel, const unsigned char* pOrgPixel, int x, int y, int nWidth,
              int nHeight) {
-  const int nAnchorW = IsAnchor(pPixel, pOrgPixel, x, y, nWidth, nHeight);
+  return IsRDCode(pPixel, pOrgPixel, x, y, nWidth, nHeight, nullptr);
+}
+
+int IsRDCode(const unsigned char* pPixel, const unsigned char* pOrgPixel, int x, int y, int nWidth,
+             int nHeight, const GreySteps* steps) {
+  const int nAnchorW = IsAnchor(pPixel, pOrgPixel, x, y, nWidth, nHeight, steps);
   if (nAnchorW == 0) return 0;
   int nAnchorNum = 1;
   std::fprintf(stderr, "ERROR: *** call IsAnchor nAnchorW=%d x=%d y=%d", nAnchorW, x, y);
@@ -252,13 +310,13 @@ int IsRDCode(const unsigned char* pPixel, const unsigned char* pOrgPixel, int x,
 
   const int nRightRun =
       FindFinderRun([&](int w) { return P(w, y); }, x + nAnchorW, nWidth / 3 - 1, nAnchorW);
-  if (nRightRun >= 0 && IsAnchor(pPixel, pOrgPixel, nRightRun, y, nWidth, nHeight) != 0) {
+  if (nRightRun >= 0 && IsAnchor(pPixel, pOrgPixel, nRightRun, y, nWidth, nHeight, steps) != 0) {
     nRight = nRightRun + nAnchorW;
     ++nAnchorNum;
   }
   const int nBottomRun =
       FindFinderRun([&](int h) { return P(x, h); }, y + nAnchorW, nHeight - 1, nAnchorW);
-  if (nBottomRun >= 0 && IsAnchor(pPixel, pOrgPixel, x, nBottomRun, nWidth, nHeight) != 0) {
+  if (nBottomRun >= 0 && IsAnchor(pPixel, pOrgPixel, x, nBottomRun, nWidth, nHeight, steps) != 0) {
     nBottom = nBottomRun + nAnchorW;
     ++nAnchorNum;
   }

@@ -13,9 +13,11 @@
 #include <vector>
 
 #include "error_diffusion.h"
-#include "line_rules.h"
+#include "grey_steps.h"
+#include "line_rules_internal.h"
 #include "ordered_dither.h"
 #include "otsu.h"
+#include "row_above_runs.h"
 
 namespace {
 
@@ -29,12 +31,18 @@ int GreyOf(const unsigned char* p) { return (p[0] + p[1] + p[2]) / 3; }
 // The rules read a grey snapshot twice the image's size: its second half
 // stays white, so that reads one row below the last row, or one pixel right
 // of the last column, land on white.  The snapshot's allocation may throw
-// std::bad_alloc.
+// std::bad_alloc, as may the indexes built from it.
 void ConvertAdaptive(unsigned char* pvBits, int cx, int cy, int nImageWidth) {
   const std::size_t cjBits = static_cast<std::size_t>(nImageWidth) * static_cast<std::size_t>(cy);
   std::vector<unsigned char> snapshot(2 * cjBits, 0xFF);
   otsu(pvBits, nImageWidth, cy, 24, kFullLight);  // for its greying; the threshold is not used
   std::memcpy(snapshot.data(), pvBits, cjBits);
+  // Code detection may scan to the bottom of the page from each candidate,
+  // and runs of the row above may span it: indexes let both skip the flat
+  // parts.
+  const GreySteps steps(snapshot.data(), nImageWidth, cy);
+  RowAboveRuns runs;
+  const LineAids aids{&steps, &runs};
 
   for (int h = 0; h < cy; ++h) {
     unsigned char* row = pvBits + static_cast<std::size_t>(h) * nImageWidth;
@@ -42,7 +50,7 @@ void ConvertAdaptive(unsigned char* pvBits, int cx, int cy, int nImageWidth) {
       // Earlier calls may already have decided this pixel as part of a run.
       const int pixel = GreyOf(row + 3 * static_cast<std::size_t>(w));
       if (pixel == 0 || pixel == 255) continue;
-      ProcessLine(pvBits, snapshot.data(), w, h, nImageWidth, cy);
+      ProcessLine(pvBits, snapshot.data(), w, h, nImageWidth, cy, aids);
     }
   }
 }

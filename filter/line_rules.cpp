@@ -2,7 +2,8 @@
 //
 // Contents
 //   ProcessLine   decides grey pixel (x, y); extends the decision along a run
-//   (internal) RunOfRowAbove, FirstRowRule, FindCodeRect, ExtendRun
+//                 (also with the page conversion's indexes)
+//   (internal) FindCodeRect   the first recorded code holding a pixel
 //
 // Instead of one global threshold each pixel is decided from its own grey
 // value, its grey neighbours and the decisions already taken above and to the
@@ -24,35 +25,14 @@
 #include <optional>
 
 #include "code_detect.h"
+#include "code_detect_internal.h"
 #include "line_rules_internal.h"
+#include "row_above_runs.h"
 
 namespace {
 
 auto within = [](int a, int b, int k) { return a - b >= -k && a - b <= k; };
 auto absDiff = [](int a, int b) { return a > b ? a - b : b - a; };
-
-struct RunAverage {
-  int dwColor;
-  int nTotalColor;
-};
-
-// The run of row y-1 that starts above (x, y): pixels decided like the one
-// above and whose grey lies within `tolerance` of its grey, up to the first
-// that is not.  Columns go on while 3 * column < nWidth, so a stride that is
-// not a multiple of 3 adds one position in the row's padding.
-RunAverage RunOfRowAbove(const unsigned char* pPixel, const unsigned char* pOrgPixel,
-                         std::ptrdiff_t above, int x, int nWidth, int tolerance) {
-  const unsigned char pU = pPixel[above];
-  const int U = pOrgPixel[above];
-  long sum = 0;
-  int n = 0;
-  for (std::ptrdiff_t p = above; 3 * static_cast<std::ptrdiff_t>(x + n) < nWidth; p += 3) {
-    if (pPixel[p] != pU || !within(pOrgPixel[p], U, tolerance)) break;
-    sum += pOrgPixel[p];
-    ++n;
-  }
-  return RunAverage{static_cast<int>(sum / n), n};
-}
 
 // The first code rectangle that holds (x, y), bounds inclusive.
 std::optional<RECT> FindCodeRect(int x, int y) {
@@ -77,6 +57,11 @@ std::optional<RECT> FindCodeRect(int x, int y) {
 //   4. Fill never overwrites a pixel whose first byte is already 255.
 int ProcessLine(unsigned char* pPixel, const unsigned char* pOrgPixel, int x, int y, int nWidth,
                 int nHeight) {
+  return ProcessLine(pPixel, pOrgPixel, x, y, nWidth, nHeight, LineAids{});
+}
+
+int ProcessLine(unsigned char* pPixel, const unsigned char* pOrgPixel, int x, int y, int nWidth,
+                int nHeight, LineAids aids) {
   const std::ptrdiff_t stride = nWidth;
   const std::ptrdiff_t pos = y * stride + 3 * static_cast<std::ptrdiff_t>(x);
   const int nColumns = nWidth / 3;
@@ -120,15 +105,18 @@ int ProcessLine(unsigned char* pPixel, const unsigned char* pOrgPixel, int x, in
     c.pU = pPixel[pos - stride];
     c.pL = pPixel[pos - 3];
     const bool closerToAbove = absDiff(O, c.U) <= absDiff(O, D);
-    const RunAverage run = RunOfRowAbove(pPixel, pOrgPixel, pos - stride, x, nWidth,
-                                         closerToAbove ? kRunToleranceAbove : kRunToleranceBelow);
+    const int tolerance = closerToAbove ? kRunToleranceAbove : kRunToleranceBelow;
+    const RunAverage run = aids.runs != nullptr
+                               ? aids.runs->Run(pPixel, pOrgPixel, x, y, nWidth, tolerance)
+                               : RunOfRowAbove(pPixel, pOrgPixel, x, y, nWidth, tolerance);
     c.dwColor = run.dwColor;
     c.nTotalColor = run.nTotalColor;
     color = closerToAbove ? DecideCloserToAbove(c) : DecideCloserToBelow(c);
   }
 
   std::optional<RECT> QDRect = FindCodeRect(x, y);
-  if (!QDRect && color == 0 && IsRDCode(pPixel, pOrgPixel, x, y, nWidth, nHeight) == 1) {
+  if (!QDRect && color == 0 &&
+      IsRDCode(pPixel, pOrgPixel, x, y, nWidth, nHeight, aids.steps) == 1) {
     QDRect = FindCodeRect(x, y);
     if (QDRect) std::fprintf(stderr, "ERROR:****** Find x=%d y=%d Two Dimension Code\n", x, y);
   }

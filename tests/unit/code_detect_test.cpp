@@ -64,12 +64,32 @@ TEST_F(CodeDetect, SmoothedFinderIsMeasuredFromEitherCorner) {
   EXPECT_EQ(Anchor(page, 8, 4), 20);
 }
 
+// From (7, 3) the first rise lands on the half-grey corner at column 28 and
+// fixes the width; a rise onto a pixel lighter than 200 would end the scan.
+TEST_F(CodeDetect, FirstRiseFixesTheWidthUpToGrey200) {
+  GreyPage page = FinderPage({{50, 4}});
+  page.Grey(28, 3, 200);
+  EXPECT_EQ(Anchor(page, 7, 3), 21);
+  page.Grey(28, 3, 201);
+  EXPECT_EQ(Anchor(page, 7, 3), 0);
+}
+
 TEST_F(CodeDetect, TwoFindersOnARowMakeASquareCode) {
   const GreyPage page = FinderPage({{50, 4}});
   ASSERT_EQ(Code(page, 8, 4), 1);
   // The right finder's dark run starts at column 50: 50 + 20 = 70.
   ExpectRect(TwoDimensionCodeRect[0], 8, 4, 70, 4 + (70 - 8));
   EXPECT_EQ(UsedSlots(), 1);
+}
+
+// From (6, 4), one white column left of the finder, the top band measures
+// 22; the right finder's dark run (columns 50 to 69) is 19 long, within 3 of
+// that, so it is tested, and the code is 72 - 6 = 66 wide and square.
+TEST_F(CodeDetect, RightFinderMayBeUpTo3NarrowerThanTheFirst) {
+  const GreyPage page = FinderPage({{50, 4}});
+  EXPECT_EQ(Anchor(page, 6, 4), 22);
+  ASSERT_EQ(Code(page, 6, 4), 1);
+  ExpectRect(TwoDimensionCodeRect[0], 6, 4, 72, 70);
 }
 
 // Row 3 is the smoothed top edge: nothing on it is 99 or darker, so no run

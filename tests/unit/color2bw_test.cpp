@@ -3,7 +3,8 @@
 // Contents
 //   Packing.*    32-dot row stride, padding bits, exact black only
 //   Adaptive.*   mode 0 on plain pages, codes remembered across pages,
-//                noisy pages of awkward strides
+//                noisy pages of awkward strides, the same decisions as
+//                deciding pixel by pixel
 //   Threshold.*  mode 1: Otsu's cut and the light offset
 
 #include "color2bw.h"
@@ -16,6 +17,7 @@
 
 #include "code_detect.h"
 #include "grey_page.h"
+#include "line_rules.h"
 
 namespace {
 
@@ -168,6 +170,54 @@ TEST_F(Adaptive, NoisyPagesOfAwkwardStridesStayInsideTheirBuffers) {
         EXPECT_EQ(ink, black) << "dot " << x << " of row " << y;
       }
     }
+  }
+}
+
+// The page conversion keeps indexes of the snapshot so that detection and
+// the runs of the row above skip flat stretches; its decisions must be those
+// of ProcessLine called pixel after pixel without them.
+TEST_F(Adaptive, DecidesAsPixelByPixelWithoutIndexes) {
+  std::mt19937 rng(11);
+  std::vector<GreyPage> pages;
+  auto fill = [&](int w, int h, int padding, auto grey) {
+    GreyPage p(w, h, padding);
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) p.Grey(x, y, grey(x, y));
+    }
+    pages.push_back(p);
+  };
+  fill(150, 30, 0, [](int, int) { return 180; });                     // runs across the row
+  fill(150, 30, 1, [&](int, int) { return 170 + int(rng() % 21); });  // within the tolerances
+  fill(140, 40, 3, [](int x, int y) { return (3 * x + 2 * y) % 256; });
+  fill(200, 12, 0, [&](int x, int) { return 100 + x / 3 + int(rng() % 3); });  // slow ramps
+  fill(90, 40, 2, [&](int, int) { return int(rng() % 256); });
+  pages.push_back(CodePage());
+
+  for (GreyPage& page : pages) {
+    // The same conversion by hand: the page is grey already, so greying
+    // changes nothing.
+    GreyPage expected = page;
+    ResetTwoDimensionCodeRects();
+    testing::internal::CaptureStderr();
+    for (int y = 0; y < expected.height; ++y) {
+      for (int x = 0; x < expected.width; ++x) {
+        const unsigned char* px = &expected.image[expected.At(x, y)];
+        const int grey = (px[0] + px[1] + px[2]) / 3;
+        if (grey == 0 || grey == 255) continue;
+        ProcessLine(expected.image.data(), expected.snapshot.data(), x, y, expected.stride,
+                    expected.height);
+      }
+    }
+    const std::string expectedLog = testing::internal::GetCapturedStderr();
+    const RECT firstCode = TwoDimensionCodeRect[0];
+
+    ResetTwoDimensionCodeRects();
+    testing::internal::CaptureStderr();
+    Convert(page, 0);
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(page.image, expected.image) << "page " << page.width << " x " << page.height;
+    EXPECT_EQ(log, "ERROR: Color2BW dwValue=0 nLight=0\n" + expectedLog);
+    EXPECT_EQ(TwoDimensionCodeRect[0].right, firstCode.right);
   }
 }
 

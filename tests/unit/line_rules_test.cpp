@@ -94,6 +94,38 @@ TEST_F(CloserToAbove, TiesGoByTheRowAbove) {
   EXPECT_EQ(Decide(stepRight, 1, 1), 0);
 }
 
+// Between dark rows, a light pixel up to 149 is black before a step of
+// more than 35 up to the right.
+TEST_F(CloserToAbove, LightPixelBetweenDarkRowsBeforeAStepUp) {
+  for (auto [o, expected] : {std::pair{149, 0}, std::pair{150, 255}}) {
+    GreyPage p(kW, 3);
+    p.Decided(1, 0, 90, 0);
+    p.Grey(1, 1, o);
+    p.Grey(2, 1, o + 36);
+    p.Grey(1, 2, 90);
+    EXPECT_EQ(Decide(p, 1, 1), expected) << "grey " << o;
+  }
+}
+
+// 115 between a dark pixel above (90) and a lighter one below (140): white
+// after a dark left neighbour (80), but column 0 has none and follows the
+// pixel above.
+TEST_F(CloserToAbove, LightAfterDarkOnTheLeftNeedsAColumnToTheLeft) {
+  GreyPage inner(kW, 3);
+  inner.Decided(1, 0, 90, 0);
+  inner.Decided(0, 1, 80, 0);
+  inner.Grey(1, 1, 115);
+  inner.Grey(1, 2, 140);
+  EXPECT_EQ(Decide(inner, 1, 1), 255);
+
+  GreyPage first(kW, 3);
+  first.Decided(0, 0, 90, 0);
+  first.Decided(7, 0, 80, 0);
+  first.Grey(0, 1, 115);
+  first.Grey(0, 2, 140);
+  EXPECT_EQ(Decide(first, 0, 1), 0);
+}
+
 // Five pixels above, decided white, average 115.  A pixel within 9 of that
 // takes their decision, unless its left neighbour is more than 35 lighter.
 TEST_F(CloserToAbove, RunAboveDecidesUnlessADarkStepStartsHere) {
@@ -278,6 +310,21 @@ TEST_F(CloserToBelow, TopEdgeUnderWhiteFollowsTheLeftWithin10) {
   }
 }
 
+// Under white (230) a top-edge pixel below 181 not near its left neighbour
+// (215) is black; from 181 on the later rules see a left neighbour 34
+// lighter and a pixel above 180, and make it white.
+TEST_F(CloserToBelow, TopEdgeUnderWhiteIsBlackBelow181) {
+  for (auto [o, expected] : {std::pair{180, 0}, std::pair{181, 255}}) {
+    GreyPage p(kW, 3);
+    p.Decided(1, 0, 230, 255);
+    p.Decided(0, 1, 215, 255);
+    p.Grey(1, 1, o);
+    p.Grey(2, 1, 200);
+    p.Grey(1, 2, o);
+    EXPECT_EQ(Decide(p, 1, 1), expected) << "grey " << o;
+  }
+}
+
 // Two dark pixels (40, 70) on the left make a grey pixel white from the
 // fourth column on; in the third there is no pixel three to the left.
 TEST_F(CloserToBelow, DarkPairOnTheLeftNeedsThreeColumns) {
@@ -312,17 +359,17 @@ TEST_F(CloserToBelow, DarkPixelBetweenLighterOnesIsBlack) {
 }
 
 TEST_F(CloserToBelow, LighterThanAboveAtColumnZero) {
-  // 150 over 120: the left neighbour's decision would count from column 1
-  // (here black, 10 away); in column 0 the pixel is white.
+  // 150 over 120 (black): the left neighbour's decision would count from
+  // column 1 (here black, 10 away); in column 0 the pixel is white.
   GreyPage inner(kW, 3);
-  inner.Decided(1, 0, 120, 255);
+  inner.Decided(1, 0, 120, 0);
   inner.Decided(0, 1, 160, 0);
   inner.Grey(1, 1, 150);
   inner.Grey(2, 1, 150);
   inner.Grey(1, 2, 145);
   EXPECT_EQ(Decide(inner, 1, 1), 0);
   GreyPage first(kW, 3);
-  first.Decided(0, 0, 120, 255);
+  first.Decided(0, 0, 120, 0);
   first.Decided(7, 0, 160, 0);
   first.Grey(0, 1, 150);
   first.Grey(1, 1, 150);
