@@ -2,11 +2,14 @@
 //
 //   MakeLabelPage  a grey working image like a shipping label: white, with anti-aliased text,
 //                  boxes, a barcode and a grey ramp
+//   MakeAdversarialPage  grey noise and rows of anti-aliased finder-like patterns: the worst
+//                  case of the adaptive conversion (mode "None")
 //   kKernels       the table of timed functions; add a row to time another one
 //   main           times every row on every page size and prints ms per page, megapixels per
 //                  second and the ratio to a plain copy of the page (the floor)
 //
 // Usage: bench_halftone [runs]   (default 31; the median of the runs is reported)
+// The adaptive conversion logs to standard error as the filter does: run with 2>/dev/null.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -17,6 +20,8 @@
 #include <random>
 #include <vector>
 
+#include "code_detect.h"
+#include "color2bw.h"
 #include "error_diffusion.h"
 #include "ordered_dither.h"
 #include "otsu.h"
@@ -133,6 +138,44 @@ Page MakeLabelPage(int width, int height) {
   return page;
 }
 
+// Grey noise over the top half: every pixel is grey, and most are decided one by one.  Below,
+// rows of finder-like patterns (7 x 7 modules of 3 dots, anti-aliased by a 2 x 2 mean), every
+// third one without its centre, every fifth one with a dark grey ring: code detection runs deep
+// into its states from each of their edges.
+Page MakeAdversarialPage(int width, int height) {
+  Page page;
+  page.width = width;
+  page.height = height;
+  page.stride = (size_t(width) * 24 + 31) / 32 * 4;
+  page.bytes.assign(page.stride * height, 255);
+  std::mt19937 rng(54321);
+  for (int y = 0; y < height / 2; ++y)
+    for (int x = 0; x < width; ++x) Ink(page, x, y, int(rng() % 256));
+
+  std::vector<int> ideal(size_t(width) * height, 255);
+  int n = 0;
+  for (int top = height / 2 + 4; top + 22 < height; top += 27) {
+    for (int left = 4; left + 22 < width; left += 27, ++n) {
+      for (int my = 0; my < 7; ++my)
+        for (int mx = 0; mx < 7; ++mx) {
+          const bool ring = mx == 0 || mx == 6 || my == 0 || my == 6;
+          const bool centre = mx >= 2 && mx <= 4 && my >= 2 && my <= 4 && n % 3 != 0;
+          if (!ring && !centre) continue;
+          for (int k = 0; k < 9; ++k)
+            ideal[size_t(top + my * 3 + k / 3) * width + left + mx * 3 + k % 3] =
+                ring && n % 5 == 0 ? 90 : 0;
+        }
+    }
+  }
+  auto at = [&](int x, int y) {
+    return x < width && y < height ? ideal[size_t(y) * width + x] : 255;
+  };
+  for (int y = height / 2; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      Ink(page, x, y, (at(x, y) + at(x + 1, y) + at(x, y + 1) + at(x + 1, y + 1)) / 4);
+  return page;
+}
+
 // A timed function: it works in place on a fresh copy of the page at every run.
 struct Kernel {
   const char* name;
@@ -150,6 +193,13 @@ const Kernel kKernels[] = {
     {"ErrorDiffusion",
      [](unsigned char* p, const Page& page) {
        ErrorDiffusion(p, page.width, page.height, int(page.stride), 100);
+     }},
+    {"Color2BW None",
+     [](unsigned char* p, const Page& page) {
+       // An empty code table at every run, so that every run finds the same codes.
+       ResetTwoDimensionCodeRects();
+       std::vector<unsigned char> bitmap(size_t((page.width + 31) >> 5) * 4 * page.height, 0xFF);
+       Color2BW(p, bitmap.data(), page.width, page.height, int(page.stride), 0, 0);
      }},
 };
 
@@ -186,17 +236,19 @@ unsigned Checksum(const std::vector<unsigned char>& v) {
 
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 31;
-  const int sizes[][2] = {{812, 1218}, {1200, 1800}};
+  // width, height, and 1 for the adversarial page instead of the label
+  const int sizes[][3] = {{812, 1218, 0}, {1200, 1800, 0}, {1200, 1800, 1}};
 
   std::printf("median of %d runs per row; floor = memcpy of the same page\n\n", runs);
   std::printf("%-11s %-16s %10s %10s %9s\n", "page", "function", "ms/page", "MP/s", "x floor");
   for (const auto& size : sizes) {
-    const Page page = MakeLabelPage(size[0], size[1]);
+    const Page page =
+        size[2] ? MakeAdversarialPage(size[0], size[1]) : MakeLabelPage(size[0], size[1]);
     std::vector<unsigned char> scratch(page.bytes.size());
     std::vector<unsigned char> copy(page.bytes.size());
     const double megapixels = double(page.width) * page.height / 1e6;
     char label[32];
-    std::snprintf(label, sizeof label, "%dx%d", page.width, page.height);
+    std::snprintf(label, sizeof label, "%dx%d%s", page.width, page.height, size[2] ? "!" : "");
 
     const double floor = TimeMs(
         page, scratch, runs, [&](unsigned char* p) { std::memcpy(copy.data(), p, copy.size()); });
