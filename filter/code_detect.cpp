@@ -241,6 +241,9 @@ int FindFinderRun(At at, int from, int limit, int nAnchorW) {
 //      margin after the last row).
 //   4. Crisp black-and-white finders are not confirmed: the first rise after
 //      the top band lands on white and ends the scan.
+//   5. With `steps`, built from the same snapshot, the scan jumps from one
+//      transition it waits for to the next and over rows without one; the
+//      result and the log line are the same as without.
 int IsAnchor(const unsigned char* pPixel, const unsigned char* pOrgPixel, int x, int y, int nWidth,
              int nHeight) {
   return IsAnchor(pPixel, pOrgPixel, x, y, nWidth, nHeight, nullptr);

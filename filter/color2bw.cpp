@@ -57,13 +57,14 @@ void ConvertAdaptive(unsigned char* pvBits, int cx, int cy, int nImageWidth) {
 
 // Mode 1: Otsu's threshold plus nLight; a pixel at the cut is white.
 void ConvertThreshold(unsigned char* pvBits, int cx, int cy, int nImageWidth, int nLight) {
-  int nThresholds = otsu(pvBits, nImageWidth, cy, 24, kFullLight);
+  const int nThresholds = otsu(pvBits, nImageWidth, cy, 24, kFullLight);
   std::fprintf(stderr, "ERROR: Color2BW nThresholds=%d nLight=%d\n", nThresholds, nLight);
-  nThresholds += nLight;
+  // 64-bit, so that no light level from the job can overflow the cut.
+  const long long cut = static_cast<long long>(nThresholds) + nLight;
   for (int h = 0; h < cy; ++h) {
     unsigned char* p = pvBits + static_cast<std::size_t>(h) * nImageWidth;
     for (int w = 0; w < cx; ++w, p += 3) {
-      const unsigned char v = p[0] >= nThresholds ? 255 : 0;
+      const unsigned char v = p[0] >= cut ? 255 : 0;
       p[0] = p[1] = p[2] = v;
     }
   }
