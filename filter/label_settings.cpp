@@ -99,8 +99,13 @@ LabelSettings ReadLabelSettings(ppd_file_t* ppd, const cups_page_header2_t& head
 void AppendSetupCommands(std::string& pData, ppd_file_t* ppd, const LabelSettings& settings) {
   char line[512];
   auto append = [&](const char* fmt, auto... args) {
-    int n = snprintf(line, sizeof line, fmt, args...);
-    if (n > 0) pData.append(line, std::min(static_cast<size_t>(n), sizeof line - 1));
+    // A command without fields is its own text (and no format string for clang to doubt).
+    if constexpr (sizeof...(args) == 0) {
+      pData.append(fmt);
+    } else {
+      int n = snprintf(line, sizeof line, fmt, args...);
+      if (n > 0) pData.append(line, std::min(static_cast<size_t>(n), sizeof line - 1));
+    }
   };
 
   fprintf(stderr, "ERROR: ProcessData sprintf SIZE nPaperWidth=%d nPaperHeight=%d\n",
