@@ -30,6 +30,7 @@
 #include "label_output.h"
 #include "log.h"
 #include "page_intake.h"
+#include "raster_header.h"
 
 // Prints "<prefix>: <message> - <system error>" in the job's language.
 extern "C" int _cupsLangPrintError(const char* prefix, const char* message);
@@ -59,8 +60,8 @@ void StartPage(ppd_file_t*, const cups_page_header2_t& h) {
   auto str = [](const char* name, const char(&field)[64]) {
     fprintf(stderr, "ERROR: %s = \"%.*s\"\n", name, 64, field);
   };
-  auto num = [](const char* name, unsigned v) {
-    fprintf(stderr, "ERROR: %s = %d\n", name, static_cast<int>(v));
+  auto num = [](const char* name, const auto& field) {
+    fprintf(stderr, "ERROR: %s = %d\n", name, static_cast<int>(HeaderValue(field)));
   };
   auto d = [](unsigned v) { return static_cast<int>(v); };
   fprintf(stderr, "ERROR: StartPage...\n");
@@ -109,7 +110,8 @@ void StartPage(ppd_file_t*, const cups_page_header2_t& h) {
 void EndPage(ppd_file_t*, const cups_page_header2_t&) { fprintf(stderr, "ERROR: Enter EndPage\n"); }
 
 bool WhiteBased(const cups_page_header2_t& h) {
-  return h.cupsColorSpace == CUPS_CSPACE_W || h.cupsColorSpace == CUPS_CSPACE_SW;
+  const unsigned space = HeaderValue(h.cupsColorSpace);
+  return space == CUPS_CSPACE_W || space == CUPS_CSPACE_SW;
 }
 
 // Reads the rows of a page that is not printed, so that the stream stays in

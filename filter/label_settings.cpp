@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "log.h"
+#include "raster_header.h"
 
 namespace {
 
@@ -88,10 +89,11 @@ LabelSettings ReadLabelSettings(ppd_file_t* ppd, const cups_page_header2_t& head
     s.nDirection = 3;
   }
   fprintf(stderr, "ERROR: header->Orientation=%d nDirection=%d nPaperWidth=%d nPaperHeight=%d\n",
-          static_cast<int>(header.Orientation), s.nDirection, s.nPaperWidth, s.nPaperHeight);
+          static_cast<int>(HeaderValue(header.Orientation)), s.nDirection, s.nPaperWidth,
+          s.nPaperHeight);
   // A page that the application turned itself is turned back to the label's
   // feed direction; the label size already describes the label as loaded.
-  if (header.Orientation != 0 && s.nDirection == 0) s.nDirection = 1;
+  if (HeaderValue(header.Orientation) != 0 && s.nDirection == 0) s.nDirection = 1;
   fprintf(stderr, "ERROR: ProcessData nInverse=%d nDirection=%d\n", s.nInverse, s.nDirection);
   return s;
 }

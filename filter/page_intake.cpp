@@ -17,6 +17,7 @@
 #include "color2bw.h"
 #include "image_dump.h"
 #include "log.h"
+#include "raster_header.h"
 
 namespace {
 
@@ -67,8 +68,8 @@ void IntakeGreyPage(ppd_file_t* ppd, const cups_page_header2_t& header, const un
 
   std::vector<unsigned char> work(BytePerLine * rows + 256, 0xFF);
   // The working image is white-based (0 black); black-based grey is turned.
-  const bool whiteBased =
-      header.cupsColorSpace == CUPS_CSPACE_W || header.cupsColorSpace == CUPS_CSPACE_SW;
+  const unsigned space = HeaderValue(header.cupsColorSpace);
+  const bool whiteBased = space == CUPS_CSPACE_W || space == CUPS_CSPACE_SW;
   const unsigned char flip = whiteBased ? 0x00 : 0xFF;
   for (unsigned j = 0; j < rows; ++j) {
     const unsigned char* src = Buffer + static_cast<size_t>(j) * header.cupsBytesPerLine;
