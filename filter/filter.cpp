@@ -19,9 +19,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <new>
@@ -48,6 +50,41 @@ void CancelJob(int) { Canceled = 1; }
 struct RasterCloser {
   void operator()(cups_raster_t* r) const { cupsRasterClose(r); }
 };
+
+// The raster stream as libcups reads it: through a buffer of our own, so that a page read row by
+// row costs one system call per buffer filled, not one (or two) per row.  libcups asks for
+// exactly the bytes it needs, so the rows and headers it returns, and where a short stream
+// ends, are the same as with unbuffered reads.
+struct RasterInput {
+  static constexpr size_t kSize = 256 * 1024;
+  int fd = 0;
+  std::unique_ptr<unsigned char[]> buffer{new unsigned char[kSize]};
+  size_t begin = 0, end = 0;  // the bytes read ahead and not yet handed out
+};
+
+// The read callback of cupsRasterOpenIO: like a read(2) of ctx's descriptor that retries when
+// interrupted.  Requests at least the buffer's size bypass it.
+ssize_t ReadRaster(void* ctx, unsigned char* out, size_t length) {
+  auto* in = static_cast<RasterInput*>(ctx);
+  auto readFd = [in](unsigned char* to, size_t n) {
+    ssize_t got;
+    while ((got = read(in->fd, to, n)) < 0 && (errno == EINTR || errno == EAGAIN)) {
+    }
+    return got;
+  };
+  if (in->begin == in->end) {
+    if (length >= RasterInput::kSize) return readFd(out, length);
+    const ssize_t got = readFd(in->buffer.get(), RasterInput::kSize);
+    if (got <= 0) return got;
+    in->begin = 0;
+    in->end = static_cast<size_t>(got);
+  }
+  const size_t n = std::min(length, in->end - in->begin);
+  std::memcpy(out, in->buffer.get() + in->begin, n);
+  in->begin += n;
+  return static_cast<ssize_t>(n);
+}
+
 struct PpdCloser {
   void operator()(ppd_file_t* p) const { ppdClose(p); }
 };
@@ -176,7 +213,10 @@ int RunFilter(int argc, char* argv[]) {
       return 1;
     }
   }
-  std::unique_ptr<cups_raster_t, RasterCloser> ras(cupsRasterOpen(fd, CUPS_RASTER_READ));
+  RasterInput input;
+  input.fd = fd;
+  std::unique_ptr<cups_raster_t, RasterCloser> ras(
+      cupsRasterOpenIO(ReadRaster, &input, CUPS_RASTER_READ));
 
   Canceled = 0;
   struct sigaction action = {};
