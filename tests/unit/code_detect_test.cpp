@@ -56,30 +56,31 @@ void ExpectRect(const RECT& r, int left, int top, int right, int bottom) {
   EXPECT_EQ(r.bottom, bottom);
 }
 
-// The smoothed corner at (7, 3) sees a top band 21 wide (its rise lands on
-// the half-grey corner at column 28); from (8, 4) the band is 20 wide.
-TEST_F(CodeDetect, SmoothedFinderIsMeasuredFromEitherCorner) {
+// The worked example: a finder with its ideal corner at (8, 4) and a second
+// one 42 pixels right.  From the smoothed corner (7, 3) the top band ends at
+// the half-grey corner pixel of column 28: 21 wide; from (8, 4), 20 wide.
+// The right finder's dark run starts at column 50, so the code reaches
+// 50 + 20 = 70 and, with no bottom-left finder, is square.  Row 3 is the
+// smoothed top edge: nothing on it is 99 or darker, so from (7, 3) no run
+// leads to the right-hand finder.
+TEST_F(CodeDetect, WorkedExample) {
   const GreyPage page = FinderPage({{50, 4}});
   EXPECT_EQ(Anchor(page, 7, 3), 21);
   EXPECT_EQ(Anchor(page, 8, 4), 20);
+  EXPECT_EQ(Code(page, 7, 3), 0);
+  EXPECT_EQ(UsedSlots(), 0);
+  ASSERT_EQ(Code(page, 8, 4), 1);
+  ExpectRect(TwoDimensionCodeRect[0], 8, 4, 70, 66);
+  EXPECT_EQ(UsedSlots(), 1);
 }
 
-// From (7, 3) the first rise lands on the half-grey corner at column 28 and
-// fixes the width; a rise onto a pixel lighter than 200 would end the scan.
+// A rise onto 200 or darker fixes the width; onto 201 it ends the scan.
 TEST_F(CodeDetect, FirstRiseFixesTheWidthUpToGrey200) {
   GreyPage page = FinderPage({{50, 4}});
   page.Grey(28, 3, 200);
   EXPECT_EQ(Anchor(page, 7, 3), 21);
   page.Grey(28, 3, 201);
   EXPECT_EQ(Anchor(page, 7, 3), 0);
-}
-
-TEST_F(CodeDetect, TwoFindersOnARowMakeASquareCode) {
-  const GreyPage page = FinderPage({{50, 4}});
-  ASSERT_EQ(Code(page, 8, 4), 1);
-  // The right finder's dark run starts at column 50: 50 + 20 = 70.
-  ExpectRect(TwoDimensionCodeRect[0], 8, 4, 70, 4 + (70 - 8));
-  EXPECT_EQ(UsedSlots(), 1);
 }
 
 // From (6, 4), one white column left of the finder, the top band measures
@@ -90,14 +91,6 @@ TEST_F(CodeDetect, RightFinderMayBeUpTo3NarrowerThanTheFirst) {
   EXPECT_EQ(Anchor(page, 6, 4), 22);
   ASSERT_EQ(Code(page, 6, 4), 1);
   ExpectRect(TwoDimensionCodeRect[0], 6, 4, 72, 70);
-}
-
-// Row 3 is the smoothed top edge: nothing on it is 99 or darker, so no run
-// can start that would lead to the right-hand finder.
-TEST_F(CodeDetect, CornerAboveTheFinderRecordsNothing) {
-  const GreyPage page = FinderPage({{50, 4}});
-  EXPECT_EQ(Code(page, 7, 3), 0);
-  EXPECT_EQ(UsedSlots(), 0);
 }
 
 // Crisp edges: the first rise after the top band goes straight to white.

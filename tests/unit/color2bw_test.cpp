@@ -47,7 +47,9 @@ void SetBytes(GreyPage& page, int x, int y, unsigned char b0, unsigned char b1, 
 }
 
 // An unknown mode converts nothing: only pixels already (0, 0, 0) are ink.
-TEST_F(Packing, UnknownModePacksOnlyExactBlack) {
+// Rows of 33 dots take 8 bytes, the last 31 bits staying 1; rows of 32 dots
+// take 4 bytes with no padding.
+TEST_F(Packing, UnknownModePacksOnlyExactBlackAt32DotStrides) {
   GreyPage page(33, 2);
   SetBytes(page, 0, 0, 0, 0, 0);
   SetBytes(page, 1, 0, 0, 0, 1);
@@ -55,23 +57,16 @@ TEST_F(Packing, UnknownModePacksOnlyExactBlack) {
   SetBytes(page, 32, 0, 0, 0, 0);
   SetBytes(page, 31, 1, 0, 0, 0);
   const std::vector<unsigned char> before = page.image;
-
-  const std::vector<unsigned char> bitmap = Convert(page, 7);
-  const std::vector<unsigned char> expected = {
-      0x7F, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF,  // dots 0 and 32
-      0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF,  // dot 31
-  };
-  EXPECT_EQ(bitmap, expected);
+  EXPECT_EQ(Convert(page, 7), (std::vector<unsigned char>{
+                                  0x7F, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF,  // dots 0, 32
+                                  0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF,  // dot 31
+                              }));
   EXPECT_EQ(page.image, before);
-}
 
-TEST_F(Packing, RowsOf32DotsHaveNoPadding) {
-  GreyPage page(32, 3);
-  for (int x = 0; x < 32; ++x) SetBytes(page, x, 1, 0, 0, 0);
-  const std::vector<unsigned char> bitmap = Convert(page, 7);
-  const std::vector<unsigned char> expected = {0xFF, 0xFF, 0xFF, 0xFF, 0,    0,
-                                               0,    0,    0xFF, 0xFF, 0xFF, 0xFF};
-  EXPECT_EQ(bitmap, expected);
+  GreyPage narrow(32, 3);
+  for (int x = 0; x < 32; ++x) SetBytes(narrow, x, 1, 0, 0, 0);
+  EXPECT_EQ(Convert(narrow, 7), (std::vector<unsigned char>{0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0,
+                                                            0xFF, 0xFF, 0xFF, 0xFF}));
 }
 
 TEST_F(Adaptive, WhitePageLeavesTheBitmapBlank) {
@@ -189,36 +184,30 @@ TEST_F(Adaptive, DecidesAsPixelByPixelWithoutIndexes) {
 }
 
 // Levels 59 (one pixel), 60 and 80 (half each): Otsu cuts between 60 and 80
-// and returns 60, the lowest of the equal splits.  The cut is 60 + nLight.
+// and returns 60, the lowest of the equal splits.  The cut is 60 + nLight,
+// and a pixel at the cut is white.
 TEST_F(Threshold, CutIsOtsuPlusTheLightLevel) {
-  auto page = [] {
-    GreyPage p(10, 2);
+  struct {
+    int nLight;
+    bool ink59, ink60, ink80;
+  } const cases[] = {{0, true, false, false}, {20, true, true, false}};
+  for (const auto& c : cases) {
+    GreyPage page(10, 2);
     for (int x = 0; x < 10; ++x) {
-      p.Grey(x, 0, x == 0 ? 59 : 60);
-      p.Grey(x, 1, 80);
+      page.Grey(x, 0, x == 0 ? 59 : 60);
+      page.Grey(x, 1, 80);
     }
-    return p;
-  };
-  GreyPage plain = page();
-  testing::internal::CaptureStderr();
-  std::vector<unsigned char> bitmap = Convert(plain, 1, 0);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "ERROR: Color2BW dwValue=1 nLight=0\n"
-            "ERROR: Color2BW nThresholds=60 nLight=0\n");
-  EXPECT_TRUE(BitIsInk(bitmap, 4, 0, 0)) << "59 is below the cut";
-  EXPECT_FALSE(BitIsInk(bitmap, 4, 1, 0)) << "60 is at the cut";
-  EXPECT_FALSE(BitIsInk(bitmap, 4, 0, 1));
-
-  GreyPage lighter = page();
-  testing::internal::CaptureStderr();
-  bitmap = Convert(lighter, 1, 20);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "ERROR: Color2BW dwValue=1 nLight=20\n"
-            "ERROR: Color2BW nThresholds=60 nLight=20\n");
-  EXPECT_TRUE(BitIsInk(bitmap, 4, 0, 0));
-  EXPECT_TRUE(BitIsInk(bitmap, 4, 1, 0)) << "60 is now below the cut of 80";
-  EXPECT_FALSE(BitIsInk(bitmap, 4, 0, 1)) << "80 is at the cut";
-  for (int k = 0; k < 3; ++k) EXPECT_EQ(lighter.image[lighter.At(1, 1) + k], 255);
+    testing::internal::CaptureStderr();
+    const std::vector<unsigned char> bitmap = Convert(page, 1, c.nLight);
+    const std::string n = std::to_string(c.nLight);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "ERROR: Color2BW dwValue=1 nLight=" + n +
+                  "\nERROR: Color2BW nThresholds=60 nLight=" + n + "\n");
+    EXPECT_EQ(BitIsInk(bitmap, 4, 0, 0), c.ink59) << "nLight " << n;
+    EXPECT_EQ(BitIsInk(bitmap, 4, 1, 0), c.ink60) << "nLight " << n;
+    EXPECT_EQ(BitIsInk(bitmap, 4, 0, 1), c.ink80) << "nLight " << n;
+    EXPECT_EQ(page.image[page.At(1, 1) + 2], 255) << "white is (255, 255, 255)";
+  }
 }
 
 }  // namespace

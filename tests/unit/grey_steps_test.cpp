@@ -20,10 +20,13 @@ namespace {
 
 TEST(GreySteps, FindsEachTransitionByItsOwnThreshold) {
   // Columns:   0    1    2    3    4    5    6    7
-  // Greys:   100  136  157  121  100  140  255  255
+  // Row 1:   100  136  157  121  100  140  255  255
+  // Row 2:   255  150  255  149  (white)
   GreyPage p(8, 3);
   const int row[] = {100, 136, 157, 121, 100, 140, 255, 255};
   for (int x = 0; x < 8; ++x) p.Grey(x, 1, row[x]);
+  p.Grey(1, 2, 150);
+  p.Grey(3, 2, 149);
   const GreySteps steps(p.snapshot.data(), p.stride, p.height);
 
   EXPECT_EQ(steps.NextStep(GreyStep::kStrongRise, 1, 0), 1);  // +36
@@ -33,16 +36,9 @@ TEST(GreySteps, FindsEachTransitionByItsOwnThreshold) {
   EXPECT_EQ(steps.NextStep(GreyStep::kStrongFall, 1, 4), 9);  // -21 at 4 is not strong
   EXPECT_EQ(steps.NextStep(GreyStep::kStrongRise, 1, 7), 9);  // none: columns + 1
   EXPECT_EQ(steps.NextStep(GreyStep::kStrongRise, 0, 0), 9);  // a white row
-}
-
-// A fall to 150 or lighter is no fall; a strong fall is counted at any grey.
-TEST(GreySteps, FallsEndBelow150) {
-  GreyPage p(4, 1);
-  const int row[] = {255, 150, 255, 149};
-  for (int x = 0; x < 4; ++x) p.Grey(x, 0, row[x]);
-  const GreySteps steps(p.snapshot.data(), p.stride, p.height);
-  EXPECT_EQ(steps.NextStep(GreyStep::kFall, 0, 0), 3);
-  EXPECT_EQ(steps.NextStep(GreyStep::kStrongFall, 0, 0), 1);
+  // A fall must end below 150; a strong fall may end anywhere.
+  EXPECT_EQ(steps.NextStep(GreyStep::kFall, 2, 0), 3);
+  EXPECT_EQ(steps.NextStep(GreyStep::kStrongFall, 2, 0), 1);
 }
 
 // The last column is compared with the position after it (here the next
