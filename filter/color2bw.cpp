@@ -55,7 +55,10 @@ void ConvertAdaptive(unsigned char* pvBits, int cx, int cy, int nImageWidth) {
   }
 }
 
-// Mode 1: Otsu's threshold plus nLight; a pixel at the cut is white.
+// Mode 1: Otsu's threshold plus nLight.  Otsu's threshold is the lightest
+// level of the dark class, so a pixel at the cut is black: taken as white, a
+// page of only two levels (every vector label as a renderer delivers it
+// without anti-aliasing) would lose all its ink and print blank.
 void ConvertThreshold(unsigned char* pvBits, int cx, int cy, int nImageWidth, int nLight) {
   const int nThresholds = otsu(pvBits, nImageWidth, cy, 24, kFullLight);
   std::fprintf(stderr, "ERROR: Color2BW nThresholds=%d nLight=%d\n", nThresholds, nLight);
@@ -64,7 +67,7 @@ void ConvertThreshold(unsigned char* pvBits, int cx, int cy, int nImageWidth, in
   for (int h = 0; h < cy; ++h) {
     unsigned char* p = pvBits + static_cast<std::size_t>(h) * nImageWidth;
     for (int w = 0; w < cx; ++w, p += 3) {
-      const unsigned char v = p[0] >= cut ? 255 : 0;
+      const unsigned char v = p[0] > cut ? 255 : 0;
       p[0] = p[1] = p[2] = v;
     }
   }
