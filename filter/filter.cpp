@@ -27,6 +27,7 @@
 #include <ctime>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "label_output.h"
@@ -84,6 +85,25 @@ ssize_t ReadRaster(void* ctx, unsigned char* out, size_t length) {
   in->begin += n;
   return static_cast<ssize_t>(n);
 }
+
+// An allocator that leaves new elements uninitialised: the page buffer grows row by row and
+// every row is read into at once, so zeroing it first would only be undone.
+template <typename T>
+struct UninitialisedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UninitialisedAllocator<U>;
+  };
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    if constexpr (sizeof...(Args) == 0) {
+      ::new (static_cast<void*>(p)) U;
+    } else {
+      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+  }
+};
+using PageBuffer = std::vector<unsigned char, UninitialisedAllocator<unsigned char>>;
 
 struct PpdCloser {
   void operator()(ppd_file_t* p) const { ppdClose(p); }
@@ -242,7 +262,7 @@ int RunFilter(int argc, char* argv[]) {
   Setup(ppd.get());
   Page = 0;
 
-  std::vector<unsigned char> Buffer;
+  PageBuffer Buffer;
   std::vector<unsigned char> pDataBuf;
   int pagesWritten = 0;
   bool failed = false;
@@ -332,7 +352,7 @@ int RunFilter(int argc, char* argv[]) {
   }
 
   fprintf(stderr, "ERROR: free Buffer=%x\n", Buffer.capacity() ? LogAddr(Buffer.data()) : 0u);
-  std::vector<unsigned char>().swap(Buffer);
+  PageBuffer().swap(Buffer);
   fprintf(stderr, "ERROR: free pDataBuf=%x\n", pDataBuf.capacity() ? LogAddr(pDataBuf.data()) : 0u);
   std::vector<unsigned char>().swap(pDataBuf);
   fprintf(stderr, "ERROR: cupsFreeOptions options=%x num_options=%d\n", LogAddr(options),
