@@ -28,6 +28,9 @@ bool Is(const ppd_choice_t* choice, const char* name) {
 // The longest "CutEveryLabels" name that fits the printer's cutter field.
 constexpr size_t kMaxCutEveryLabelChars = 9;
 
+// The printer's counts have at most nine digits; so has the copy count.
+constexpr unsigned kMostCopies = 999999999;
+
 // An optional sign, digits, and at most one decimal point among them.
 bool IsPlainNumber(const char* s) {
   if (*s == '+' || *s == '-') ++s;
@@ -70,6 +73,13 @@ LabelSettings ReadLabelSettings(ppd_file_t* ppd, const cups_page_header2_t& head
   s.nPaperWidth = PointsToMillimetres(header.PageSize[0]);
   s.nPaperHeight = PointsToMillimetres(header.PageSize[1]);
   s.dwCopies = static_cast<int>(header.NumCopies);
+  if (header.NumCopies > kMostCopies) {
+    // No count the printer could take (from 2^31 on it would even print as a
+    // negative number): the label goes out once, and the log says why.
+    fprintf(stderr, "ERROR: NumCopies %u is more than the printer can count (%u), 1 copy printed\n",
+            header.NumCopies, kMostCopies);
+    s.dwCopies = 1;
+  }
   fprintf(stderr, "ERROR: ProcessData nImageWidth=%d biHeight=%d\n", nImageWidth, biHeight);
 
   s.nMirror = Is(Marked(ppd, "MirrorImage"), "True") ? 1 : 0;
