@@ -61,6 +61,7 @@ struct RasterInput {
   int fd = 0;
   std::unique_ptr<unsigned char[]> buffer{new unsigned char[kSize]};
   size_t begin = 0, end = 0;  // the bytes read ahead and not yet handed out
+  uint64_t delivered = 0;     // bytes handed to libcups so far
 };
 
 // The read callback of cupsRasterOpenIO: like a read(2) of ctx's descriptor that retries when
@@ -74,7 +75,11 @@ ssize_t ReadRaster(void* ctx, unsigned char* out, size_t length) {
     return got;
   };
   if (in->begin == in->end) {
-    if (length >= RasterInput::kSize) return readFd(out, length);
+    if (length >= RasterInput::kSize) {
+      const ssize_t got = readFd(out, length);
+      if (got > 0) in->delivered += static_cast<uint64_t>(got);
+      return got;
+    }
     const ssize_t got = readFd(in->buffer.get(), RasterInput::kSize);
     if (got <= 0) return got;
     in->begin = 0;
@@ -83,6 +88,7 @@ ssize_t ReadRaster(void* ctx, unsigned char* out, size_t length) {
   const size_t n = std::min(length, in->end - in->begin);
   std::memcpy(out, in->buffer.get() + in->begin, n);
   in->begin += n;
+  in->delivered += n;
   return static_cast<ssize_t>(n);
 }
 
@@ -268,7 +274,25 @@ int RunFilter(int argc, char* argv[]) {
   bool failed = false;
   cups_page_header2_t header;
 
-  while (cupsRasterReadHeader2(ras.get(), &header)) {
+  // An empty stream is a job without pages; anything else that libcups cannot
+  // open is no raster stream, and the log says why.
+  if (!ras && input.delivered > 0 && input.delivered < sizeof(uint32_t)) {
+    fprintf(stderr, "ERROR: The input is not a raster stream: it ends after %d bytes\n",
+            static_cast<int>(input.delivered));
+  } else if (!ras && input.delivered > 0) {
+    const char* why = cupsRasterErrorString();
+    fprintf(stderr, "ERROR: The input is not a raster stream: %.*s\n",
+            why ? static_cast<int>(strcspn(why, "\n")) : 0, why ? why : "");
+  }
+  // Where the stream stood before the latest page header: at a clean end of
+  // the stream, reading a header takes nothing more from it.
+  uint64_t headerAt = 0;
+  auto nextHeader = [&] {
+    headerAt = input.delivered;
+    return cupsRasterReadHeader2(ras.get(), &header) != 0;
+  };
+
+  while (nextHeader()) {
     if (Canceled) break;
     ++Page;
     fprintf(stderr, "ERROR: Starting page = %d 1 time=%lld\n", Page,
@@ -320,6 +344,10 @@ int RunFilter(int argc, char* argv[]) {
         nOffset += bpl;
       }
       Buffer.resize(nOffset);
+      if (y < header.cupsHeight && !Canceled) {
+        fprintf(stderr, "ERROR: Page %d: the raster stream ends after %u of %u rows\n", Page, y,
+                header.cupsHeight);
+      }
 
       unsigned char* pBuf = nullptr;
       int biWidth = static_cast<int>(header.cupsWidth);
@@ -349,6 +377,16 @@ int RunFilter(int argc, char* argv[]) {
     fprintf(stderr, "ERROR: EndPage Out Canceled=%d\n", static_cast<int>(Canceled));
     if (Canceled || failed) break;
     fprintf(stderr, "ERROR: EndPage return\n");
+  }
+  // The loop ended at a header libcups refused, or at bytes after the last
+  // page that make no header: pages may be lost, and the stream cannot be
+  // followed any further.
+  if (!Canceled && !failed && ras && input.delivered != headerAt) {
+    fprintf(stderr,
+            "ERROR: Page %d has no valid page header; the rest of the raster stream is "
+            "ignored, job stopped\n",
+            Page + 1);
+    failed = true;
   }
 
   fprintf(stderr, "ERROR: free Buffer=%x\n", Buffer.capacity() ? LogAddr(Buffer.data()) : 0u);
