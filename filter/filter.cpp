@@ -190,6 +190,20 @@ void SkipRows(cups_raster_t* ras, const cups_page_header2_t& h) {
   }
 }
 
+// Sets every bit beyond the first width dots of each of count rows to 1 (no
+// ink).  The bits beyond a 1-bit page's width are row padding, not picture,
+// whatever the stream put there; grey and colour pages never print theirs
+// either.  The stride holds at least the width (CheckPage).
+void WhitenRowPadding(unsigned char* rows, unsigned width, size_t stride, unsigned count) {
+  const size_t used = (static_cast<size_t>(width) + 7) / 8;
+  const unsigned char tail = width % 8 ? static_cast<unsigned char>(0xFF >> (width % 8)) : 0;
+  for (unsigned j = 0; j < count; ++j) {
+    unsigned char* row = rows + j * stride;
+    if (tail) row[used - 1] |= tail;
+    std::memset(row + used, 0xFF, stride - used);
+  }
+}
+
 // Why a page cannot be taken at all.
 enum class PageFault { kNone, kDepth, kRowTooShort, kTooLarge };
 
@@ -357,6 +371,7 @@ int RunFilter(int argc, char* argv[]) {
         if (!WhiteBased(header)) {
           for (unsigned char& b : Buffer) b = static_cast<unsigned char>(~b);
         }
+        WhitenRowPadding(Buffer.data(), header.cupsWidth, bpl, y);
         pBuf = Buffer.data();
       } else if (header.cupsBitsPerPixel == 24) {
         IntakeColourPage(header, Buffer.data(), y, pDataBuf);
