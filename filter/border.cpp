@@ -5,6 +5,7 @@
 //                     neighbour along the boundary, so that edges print clean
 //   ConvertToGray     pass 2: turns coloured pixels into grey by luma weights, finished by
 //                     clamping (ordered dithering) or snapping (error diffusion)
+//   SnapBordersThenConvertToGray  both passes, the second skipping the rows the first found grey
 //
 // Both dithering methods call these; there is no second copy of them.
 #include "border.h"
@@ -227,24 +228,12 @@ int IsBorder(const unsigned char* pColorBuf, int x, int y, int nWidth, int nHeig
   return Classify(pColorBuf, stride, x, y, nWidth, nHeight);
 }
 
-// Pass 1: every boundary pixel of kinds 0 and 4 takes the decision of the pixel above, of kinds
-// 2 and 6 that of the pixel on the left: white when that pixel's grey plus nBrightness is above
-// 150, black otherwise.  Other pixels, and pixels whose deciding neighbour does not exist, are
-// kept.
-//
-// Notes:
-//   1. All tests and neighbour values read the image as it was before the pass.  The decisions
-//      of row y are therefore held back until row y + 1 (the last row that reads row y) has
-//      been classified; only two rows of decisions are kept, not a copy of the page.
-//   2. If that small buffer cannot be allocated, the pass is skipped and the image is left as
-//      it is (one log line).
-//   3. Inner pixels of a grey row between grey rows (every row of a page read at 8 bits) are
-//      tested sixteen bytes at a time by the same rules; other pixels one at a time.
-//   4. The row stride is nByteWidth; it must equal the one IsBorder derives from the width.
-//      An image whose stride is shorter than its pixels is left alone.  Padding bytes are
-//      never written.
-void SnapBorderPixels(unsigned char* pixels, int width, int height, int nByteWidth,
-                      int nBrightness) {
+namespace {
+
+// SnapBorderPixels; when greyRows is given (one entry per row, all false), the rows that
+// RowIsGrey finds grey before the pass are marked in it.
+void SnapBorders(unsigned char* pixels, int width, int height, int nByteWidth, int nBrightness,
+                 std::vector<bool>* greyRows) {
   if (!ValidImage(pixels, width, height, nByteWidth)) return;
   const size_t stride = static_cast<size_t>(nByteWidth);
 
@@ -293,6 +282,7 @@ void SnapBorderPixels(unsigned char* pixels, int width, int height, int nByteWid
   for (int y = 0; y < height; ++y) {
     const bool greyBelow =
         y + 1 < height && RowIsGrey(pixels + static_cast<size_t>(y + 1) * stride, width);
+    if (greyRows != nullptr) (*greyRows)[static_cast<size_t>(y)] = grey;
     std::vector<Snap>& mine = pending[y & 1];
     if (y >= 1 && y + 1 < height && width >= 3 && greyAbove && grey && greyBelow) {
       classify(y, 0, 1, mine);
@@ -311,25 +301,15 @@ void SnapBorderPixels(unsigned char* pixels, int width, int height, int nByteWid
   apply(pending[(height - 1) & 1], height - 1);
 }
 
-// Pass 2: a pixel whose three bytes differ becomes grey: Y = (0.299 R + 0.587 G) + 0.114 B in
-// double precision, truncated, plus nBrightness, then finished by `finish`:
-//   kClamp  limits it to 0..255;
-//   kSnap   makes 0..99 black and 226 and up white, and keeps 100..225.
-// Pixels with three equal bytes are kept as they are, without the offset.
-//
-// Notes:
-//   1. Byte 0 is blue, byte 1 green, byte 2 red.
-//   2. Grey rows (every row of a page read at 8 bits) are recognised sixteen bytes at a time
-//      and left alone.
-//   3. An image whose stride is shorter than its pixels is left alone; padding bytes are never
-//      written.
-void ConvertToGray(unsigned char* pixels, int width, int height, int nByteWidth, int nBrightness,
-                   GrayFinish finish) {
+// ConvertToGray, passing over the rows that greyRows marks grey.
+void GreyPass(unsigned char* pixels, int width, int height, int nByteWidth, int nBrightness,
+              GrayFinish finish, const std::vector<bool>& greyRows) {
   if (!ValidImage(pixels, width, height, nByteWidth)) return;
   const size_t stride = static_cast<size_t>(nByteWidth);
   const int offset = LimitOffset(nBrightness);
   for (int y = 0; y < height; ++y) {
     unsigned char* row = pixels + static_cast<size_t>(y) * stride;
+    if (static_cast<size_t>(y) < greyRows.size() && greyRows[static_cast<size_t>(y)]) continue;
     if (RowIsGrey(row, width)) continue;
     for (int x = 0; x < width; ++x) {
       unsigned char* p = row + static_cast<size_t>(x) * 3;
@@ -344,4 +324,58 @@ void ConvertToGray(unsigned char* pixels, int width, int height, int nByteWidth,
       p[0] = p[1] = p[2] = static_cast<unsigned char>(v);
     }
   }
+}
+
+}  // namespace
+
+// Pass 1: every boundary pixel of kinds 0 and 4 takes the decision of the pixel above, of kinds
+// 2 and 6 that of the pixel on the left: white when that pixel's grey plus nBrightness is above
+// 150, black otherwise.  Other pixels, and pixels whose deciding neighbour does not exist, are
+// kept.
+//
+// Notes:
+//   1. All tests and neighbour values read the image as it was before the pass.  The decisions
+//      of row y are therefore held back until row y + 1 (the last row that reads row y) has
+//      been classified; only two rows of decisions are kept, not a copy of the page.
+//   2. If that small buffer cannot be allocated, the pass is skipped and the image is left as
+//      it is (one log line).
+//   3. Inner pixels of a grey row between grey rows (every row of a page read at 8 bits) are
+//      tested sixteen bytes at a time by the same rules; other pixels one at a time.
+//   4. The row stride is nByteWidth; it must equal the one IsBorder derives from the width.
+//      An image whose stride is shorter than its pixels is left alone.  Padding bytes are
+//      never written.
+void SnapBorderPixels(unsigned char* pixels, int width, int height, int nByteWidth,
+                      int nBrightness) {
+  SnapBorders(pixels, width, height, nByteWidth, nBrightness, nullptr);
+}
+
+// Pass 2: a pixel whose three bytes differ becomes grey: Y = (0.299 R + 0.587 G) + 0.114 B in
+// double precision, truncated, plus nBrightness, then finished by `finish`:
+//   kClamp  limits it to 0..255;
+//   kSnap   makes 0..99 black and 226 and up white, and keeps 100..225.
+// Pixels with three equal bytes are kept as they are, without the offset.
+//
+// Notes:
+//   1. Byte 0 is blue, byte 1 green, byte 2 red.
+//   2. Grey rows (every row of a page read at 8 bits) are recognised sixteen bytes at a time
+//      and left alone.
+//   3. An image whose stride is shorter than its pixels is left alone; padding bytes are never
+//      written.
+void ConvertToGray(unsigned char* pixels, int width, int height, int nByteWidth, int nBrightness,
+                   GrayFinish finish) {
+  GreyPass(pixels, width, height, nByteWidth, nBrightness, finish, {});
+}
+
+void SnapBordersThenConvertToGray(unsigned char* pixels, int width, int height, int nByteWidth,
+                                  int nBrightness, GrayFinish finish) {
+  // Without room for the marks both passes still run, the second looking at every row.
+  std::vector<bool> greyRows;
+  try {
+    greyRows.assign(static_cast<size_t>(std::max(height, 0)), false);
+  } catch (const std::bad_alloc&) {
+    greyRows.clear();
+  }
+  SnapBorders(pixels, width, height, nByteWidth, nBrightness,
+              greyRows.empty() ? nullptr : &greyRows);
+  GreyPass(pixels, width, height, nByteWidth, nBrightness, finish, greyRows);
 }

@@ -160,8 +160,7 @@ int ErrorDiffusion(unsigned char* pBits, int cx, int cy, int nByteWidth, int nLi
   brightness = brightness > 1024 ? 1024 : (brightness < -1024 ? -1024 : brightness);
   const int nBrightness = static_cast<int>(brightness);
 
-  SnapBorderPixels(pBits, cx, cy, nByteWidth, nBrightness);
-  ConvertToGray(pBits, cx, cy, nByteWidth, nBrightness, GrayFinish::kSnap);
+  SnapBordersThenConvertToGray(pBits, cx, cy, nByteWidth, nBrightness, GrayFinish::kSnap);
 
   // The palette colour of each grey (white from 128 up), looked up once here.
   unsigned char nearest[256];

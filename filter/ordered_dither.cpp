@@ -57,8 +57,7 @@ void OrderedDither(unsigned char* pixels, int width, int height, int nByteWidth,
   brightness = brightness > 1024 ? 1024 : (brightness < -1024 ? -1024 : brightness);
   const int nBrightness = static_cast<int>(brightness);
 
-  SnapBorderPixels(pixels, width, height, nByteWidth, nBrightness);
-  ConvertToGray(pixels, width, height, nByteWidth, nBrightness, GrayFinish::kClamp);
+  SnapBordersThenConvertToGray(pixels, width, height, nByteWidth, nBrightness, GrayFinish::kClamp);
 
   // A pixel of grey g is black in a cell of threshold T exactly when g <= max(49, min(T, 224)):
   // up to 49 always, from 225 never, and in between where T >= g.  That bound, per byte of a
