@@ -16,123 +16,22 @@
 #include <set>
 #include <vector>
 
-// The plain luma below must round one operation at a time, as the filter does.
-#if defined(__clang__)
-#pragma STDC FP_CONTRACT OFF
-#elif defined(__GNUC__)
-#pragma GCC optimize("fp-contract=off")
-#endif
+#include "halftone_reference.h"
 
 namespace {
 
-constexpr unsigned char kPad = 0xA5;
+using halftone_reference::kPad;
+using halftone_reference::RefConvertToGray;
+using halftone_reference::RefIsBorder;
+using halftone_reference::RefSnapBorderPixels;
+using halftone_reference::SparseLabel;
 
-// A working image at the filter's stride (three bytes per pixel rounded up to four), with
-// padding bytes set to kPad so that a write to them shows.
-struct Image {
-  int w, h;
-  size_t stride;
-  std::vector<unsigned char> bytes;
-  Image(int width, int height, int fill = 255)
-      : w(width),
-        h(height),
-        stride((size_t(width) * 24 + 31) / 32 * 4),
-        bytes(stride * height, kPad) {
-    for (int y = 0; y < h; ++y) {
-      std::fill_n(bytes.begin() + y * stride, 3 * w, static_cast<unsigned char>(fill));
-    }
-  }
-  unsigned char* at(int x, int y) { return &bytes[y * stride + x * 3]; }
-  void set(int x, int y, int b0, int b1, int b2) {
-    unsigned char* p = at(x, y);
-    p[0] = b0, p[1] = b1, p[2] = b2;
-  }
-  void grey(int x, int y, int g) { set(x, y, g, g, g); }
-  int g(int x, int y) { return at(x, y)[0]; }
+// The shared working image, with the boundary passes.
+struct Image : halftone_reference::PaddedImage<Image> {
+  using PaddedImage::PaddedImage;
   int border(int x, int y) { return IsBorder(bytes.data(), x, y, w, h); }
-  // Rows given as greys, top to bottom.
-  static Image Of(std::vector<std::vector<int>> rows) {
-    Image img(int(rows[0].size()), int(rows.size()));
-    for (int y = 0; y < img.h; ++y)
-      for (int x = 0; x < img.w; ++x) img.grey(x, y, rows[y][x]);
-    return img;
-  }
   void snap(int nBrightness = 0) { SnapBorderPixels(bytes.data(), w, h, int(stride), nBrightness); }
 };
-
-// ---- Plain renderings of the passes, straight from their definitions ----
-
-int RefEdgeGrey(const unsigned char* img, int x, int y, int w) {
-  const int stride = ((w * 24 + 31) / 32) * 4;
-  const unsigned char* p = img + y * stride + x * 3;
-  return (p[0] + p[1] + p[2]) / 3;
-}
-
-int RefIsBorder(const unsigned char* img, int x, int y, int w, int h) {
-  int g = RefEdgeGrey(img, x, y, w);
-  if (g < 50 || g > 229) return -1;
-  if (x >= 1 && x <= w - 2 && RefEdgeGrey(img, x - 1, y, w) >= 230 &&
-      RefEdgeGrey(img, x + 1, y, w) <= 99) {
-    if (y >= 1 && RefEdgeGrey(img, x, y - 1, w) >= 230) return 1;
-    return 0;
-  }
-  if (y >= 1 && y <= h - 2 && RefEdgeGrey(img, x, y - 1, w) >= 225 &&
-      RefEdgeGrey(img, x, y + 1, w) <= 99) {
-    if (x <= w - 2 && RefEdgeGrey(img, x + 1, y, w) >= 230) return 3;
-    return 2;
-  }
-  if (x <= w - 2 && x >= 1 && RefEdgeGrey(img, x + 1, y, w) >= 225 &&
-      RefEdgeGrey(img, x - 1, y, w) <= 99) {
-    if (y <= h - 2 && RefEdgeGrey(img, x, y + 1, w) >= 230) return 5;
-    return 4;
-  }
-  if (y <= h - 2 && y >= 1 && RefEdgeGrey(img, x, y + 1, w) >= 225 &&
-      RefEdgeGrey(img, x, y - 1, w) <= 99) {
-    return 6;
-  }
-  return -1;
-}
-
-void RefSnap(unsigned char* img, int w, int h, int stride, int nBrightness) {
-  std::vector<unsigned char> copy(img, img + size_t(stride) * h);
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      int r = RefIsBorder(img, x, y, w, h);
-      int v;
-      if ((r == 0 || r == 4) && y >= 1) {
-        v = RefEdgeGrey(img, x, y - 1, w) + nBrightness;
-      } else if ((r == 2 || r == 6) && x >= 1) {
-        v = RefEdgeGrey(img, x - 1, y, w) + nBrightness;
-      } else {
-        continue;
-      }
-      unsigned char* q = &copy[y * stride + x * 3];
-      q[0] = q[1] = q[2] = v > 150 ? 255 : 0;
-    }
-  }
-  std::copy(copy.begin(), copy.end(), img);
-}
-
-void RefConvertToGray(unsigned char* img, int w, int h, int stride, int nBrightness, bool snap) {
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      unsigned char* p = img + y * stride + x * 3;
-      if (p[0] == p[1] && p[1] == p[2]) continue;
-      double Y = 0.299 * p[2];
-      Y = Y + 0.587 * p[1];
-      Y = Y + 0.114 * p[0];
-      int v = int(Y) + nBrightness;
-      if (!snap) {
-        if (v < 0) v = 0;
-        if (v > 255) v = 255;
-      } else {
-        if (v <= 99) v = 0;
-        if (v > 225) v = 255;
-      }
-      p[0] = p[1] = p[2] = (unsigned char)v;
-    }
-  }
-}
 
 // ---- IsBorder ----
 
@@ -322,26 +221,6 @@ TEST(ConvertToGray, WeightsPerChannelAndGreysKept) {
   EXPECT_EQ(greys.bytes, before);
 }
 
-// A label-like image in grey only: white, with a few filled boxes (black or a grey at the
-// limits) whose one-pixel rims are soft greys, so that long runs of white and black meet
-// boundary pixels.
-void SparseLabel(std::mt19937& rng, Image& img, const int* greys, int count) {
-  auto pick = [&](int n) { return int(rng() % unsigned(n)); };
-  const int boxes = 1 + pick(4);
-  for (int b = 0; b < boxes; ++b) {
-    const int x0 = pick(img.w), y0 = pick(img.h);
-    const int x1 = x0 + 1 + pick(img.w - x0), y1 = y0 + 1 + pick(img.h - y0);
-    const int fill = pick(2) ? 0 : greys[pick(count)];
-    const int rim = greys[pick(count)];
-    for (int y = y0; y < y1; ++y) {
-      for (int x = x0; x < x1; ++x) {
-        const bool edge = x == x0 || x == x1 - 1 || y == y0 || y == y1 - 1;
-        img.grey(x, y, edge ? rim : fill);
-      }
-    }
-  }
-}
-
 // ---- Cross-check ----
 
 // Images that exercise the passes: noise, greys at the limits, strokes with soft edges on
@@ -397,14 +276,13 @@ TEST(BorderPasses, AgreeWithPlainPassesOnManyImages) {
             << w << "x" << h << " at " << x << "," << y;
 
     std::vector<unsigned char> want = img.bytes;
-    RefSnap(want.data(), w, h, int(img.stride), nBrightness);
+    RefSnapBorderPixels(want.data(), w, h, int(img.stride), nBrightness);
     img.snap(nBrightness);
     ASSERT_EQ(img.bytes, want) << "snap " << w << "x" << h << " offset " << nBrightness;
 
-    const bool snap = rng() % 2 == 1;
-    RefConvertToGray(want.data(), w, h, int(img.stride), nBrightness, snap);
-    ConvertToGray(img.bytes.data(), w, h, int(img.stride), nBrightness,
-                  snap ? GrayFinish::kSnap : GrayFinish::kClamp);
+    const GrayFinish finish = rng() % 2 == 1 ? GrayFinish::kSnap : GrayFinish::kClamp;
+    RefConvertToGray(want.data(), w, h, int(img.stride), nBrightness, finish);
+    ConvertToGray(img.bytes.data(), w, h, int(img.stride), nBrightness, finish);
     ASSERT_EQ(img.bytes, want) << "grey " << w << "x" << h << " offset " << nBrightness;
   }
 }

@@ -13,38 +13,18 @@
 #include <string>
 #include <vector>
 
-// The plain luma below must round one operation at a time, as the filter does.
-#if defined(__clang__)
-#pragma STDC FP_CONTRACT OFF
-#elif defined(__GNUC__)
-#pragma GCC optimize("fp-contract=off")
-#endif
+#include "border.h"
+#include "halftone_reference.h"
 
 namespace {
 
-constexpr unsigned char kPad = 0xA5;
+using halftone_reference::kPad;
+using halftone_reference::RefPrepare;
+using halftone_reference::SparseLabel;
 
-// A working image at the filter's stride, padding bytes set to kPad.
-struct Image {
-  int w, h;
-  size_t stride;
-  std::vector<unsigned char> bytes;
-  Image(int width, int height, int fill = 255)
-      : w(width),
-        h(height),
-        stride((size_t(width) * 24 + 31) / 32 * 4),
-        bytes(stride * height, kPad) {
-    for (int y = 0; y < h; ++y) {
-      std::fill_n(bytes.begin() + y * stride, 3 * w, static_cast<unsigned char>(fill));
-    }
-  }
-  unsigned char* at(int x, int y) { return &bytes[y * stride + x * 3]; }
-  void set(int x, int y, int b0, int b1, int b2) {
-    unsigned char* p = at(x, y);
-    p[0] = b0, p[1] = b1, p[2] = b2;
-  }
-  void grey(int x, int y, int g) { set(x, y, g, g, g); }
-  int g(int x, int y) { return at(x, y)[0]; }
+// The shared working image, with ordered dithering.
+struct Image : halftone_reference::PaddedImage<Image> {
+  using PaddedImage::PaddedImage;
   bool isGrey(int x, int y, int v) {
     return at(x, y)[0] == v && at(x, y)[1] == v && at(x, y)[2] == v;
   }
@@ -53,60 +33,10 @@ struct Image {
 
 // ---- Plain rendering, straight from the definitions ----
 
-int Grey(const unsigned char* img, int x, int y, int w) {
-  const unsigned char* p = img + y * (((w * 24 + 31) / 32) * 4) + x * 3;
-  return (p[0] + p[1] + p[2]) / 3;
-}
-
-int RefIsBorder(const unsigned char* img, int x, int y, int w, int h) {
-  int g = Grey(img, x, y, w);
-  if (g < 50 || g > 229) return -1;
-  auto L = [&] { return Grey(img, x - 1, y, w); };
-  auto R = [&] { return Grey(img, x + 1, y, w); };
-  auto A = [&] { return Grey(img, x, y - 1, w); };
-  auto B = [&] { return Grey(img, x, y + 1, w); };
-  if (x >= 1 && x <= w - 2 && L() >= 230 && R() <= 99) return (y >= 1 && A() >= 230) ? 1 : 0;
-  if (y >= 1 && y <= h - 2 && A() >= 225 && B() <= 99) return (x <= w - 2 && R() >= 230) ? 3 : 2;
-  if (x <= w - 2 && x >= 1 && R() >= 225 && L() <= 99) return (y <= h - 2 && B() >= 230) ? 5 : 4;
-  if (y <= h - 2 && y >= 1 && B() >= 225 && A() <= 99) return 6;
-  return -1;
-}
-
-void RefPrepare(unsigned char* img, int w, int h, int stride, int nBrightness) {
-  std::vector<unsigned char> copy(img, img + size_t(stride) * h);
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      int r = RefIsBorder(img, x, y, w, h), v;
-      if ((r == 0 || r == 4) && y >= 1) {
-        v = Grey(img, x, y - 1, w) + nBrightness;
-      } else if ((r == 2 || r == 6) && x >= 1) {
-        v = Grey(img, x - 1, y, w) + nBrightness;
-      } else {
-        continue;
-      }
-      unsigned char* q = &copy[y * stride + x * 3];
-      q[0] = q[1] = q[2] = v > 150 ? 255 : 0;
-    }
-  }
-  std::copy(copy.begin(), copy.end(), img);
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      unsigned char* p = img + y * stride + x * 3;
-      if (p[0] == p[1] && p[1] == p[2]) continue;
-      double Y = 0.299 * p[2];
-      Y = Y + 0.587 * p[1];
-      Y = Y + 0.114 * p[0];
-      int v = int(Y) + nBrightness;
-      v = v < 0 ? 0 : (v > 255 ? 255 : v);
-      p[0] = p[1] = p[2] = (unsigned char)v;
-    }
-  }
-}
-
 void RefOrderedDither(unsigned char* pixels, int width, int height, int nByteWidth, int nLight) {
   const int aryOrderedDither[3][3] = {{28, 255, 57}, {142, 113, 227}, {170, 198, 85}};
   int nBrightness = (100 - nLight) * 255 / 100;
-  RefPrepare(pixels, width, height, nByteWidth, nBrightness);
+  RefPrepare(pixels, width, height, nByteWidth, nBrightness, GrayFinish::kClamp);
   for (int intY = 0; intY < height - 3; intY += 3) {
     for (int intX = 0; intX < width - 3; intX += 3) {
       for (int intODY = 0; intODY < 3; ++intODY) {
@@ -235,26 +165,6 @@ TEST(OrderedDither, PreparesThePageFirst) {
   };
   EXPECT_EQ(redTile(100), ".#./###/###");
   EXPECT_EQ(redTile(50), ".#./..#/...");
-}
-
-// A label-like image in grey only: white, with a few filled boxes (black or a grey at the
-// limits) whose one-pixel rims are soft greys, so that long runs of white and black meet
-// boundary pixels.
-void SparseLabel(std::mt19937& rng, Image& img, const int* greys, int count) {
-  auto pick = [&](int n) { return int(rng() % unsigned(n)); };
-  const int boxes = 1 + pick(4);
-  for (int b = 0; b < boxes; ++b) {
-    const int x0 = pick(img.w), y0 = pick(img.h);
-    const int x1 = x0 + 1 + pick(img.w - x0), y1 = y0 + 1 + pick(img.h - y0);
-    const int fill = pick(2) ? 0 : greys[pick(count)];
-    const int rim = greys[pick(count)];
-    for (int y = y0; y < y1; ++y) {
-      for (int x = x0; x < x1; ++x) {
-        const bool edge = x == x0 || x == x1 - 1 || y == y0 || y == y1 - 1;
-        img.grey(x, y, edge ? rim : fill);
-      }
-    }
-  }
 }
 
 // Images for the cross-check: noise, greys at the limits, label-like strokes, ramps.

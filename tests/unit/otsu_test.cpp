@@ -11,12 +11,9 @@
 #include <random>
 #include <vector>
 
-// The plain method below must round one operation at a time, as the filter does.
-#if defined(__clang__)
-#pragma STDC FP_CONTRACT OFF
-#elif defined(__GNUC__)
-#pragma GCC optimize("fp-contract=off")
-#endif
+// The plain method below must round one operation at a time, as the filter does; this header
+// turns floating-point contraction off for the rest of the file.
+#include "halftone_reference.h"
 
 namespace {
 
