@@ -229,12 +229,20 @@ uint64_t PageLimitBytes() {
 
 uint64_t PageNeedBytes(unsigned bitsPerPixel, unsigned width, unsigned bytesPerLine,
                        uint64_t rows) {
-  uint64_t raster = uint64_t{bytesPerLine} * rows;
+  // A header's fields multiply far beyond 64 bits: the sums stop at the
+  // largest value instead of wrapping round to a size that would pass.
+  auto mul = [](uint64_t a, uint64_t b) {
+    uint64_t r;
+    return __builtin_mul_overflow(a, b, &r) ? UINT64_MAX : r;
+  };
+  const uint64_t raster = mul(bytesPerLine, rows);
   switch (bitsPerPixel) {
-    case 8:  // the working image, and twice it for the adaptive snapshot
-      return std::max<uint64_t>(raster, 2 * (WorkingImageStride(width) * rows + 256));
+    case 8: {  // the working image, and twice it for the adaptive snapshot
+      const uint64_t image = mul(WorkingImageStride(width), rows);
+      return std::max(raster, mul(2, image > UINT64_MAX - 256 ? UINT64_MAX : image + 256));
+    }
     case 24:
-      return 2 * raster;
+      return mul(2, raster);
     default:
       return raster;
   }
