@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,6 +41,10 @@ RunResult Run(const RunOptions& opts) {
       } else {
         unsetenv(name.c_str());
       }
+    }
+    if (opts.address_space_limit) {
+      rlimit limit = {*opts.address_space_limit, *opts.address_space_limit};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(125);
     }
     int in = open(opts.stdin_path.empty() ? "/dev/null" : opts.stdin_path.c_str(), O_RDONLY);
     if (in < 0) _exit(126);

@@ -22,6 +22,9 @@ struct RunOptions {
   // arrived (0: at once after start).
   std::optional<size_t> sigterm_after_err_bytes;
   std::string sigterm_after_err_text;  // or once this text appears
+  // When set, the child's address space is limited to this many bytes
+  // (RLIMIT_AS), so that an allocation beyond it fails instead of growing.
+  std::optional<size_t> address_space_limit;
 };
 
 RunResult Run(const RunOptions& opts);

@@ -1,0 +1,70 @@
+// Raster streams built field by field, for tests that need headers that no
+// well-behaved generator writes: any depth, any row length, any page size
+// or copy count, rows cut short.
+//
+//   PageHeader     a consistent header for width x height dots at a depth
+//   RasterPage     one page: the header's bytes and then the given rows
+//   RasterStream   the sync word of an uncompressed stream and the pages
+//   SanitizerBuild whether the tests (and the filter) run under AddressSanitizer
+//
+// Streams are version 3 (uncompressed) in the machine's byte order, which
+// libcups reads without conversion.
+#pragma once
+
+#include <cups/raster.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+inline cups_page_header2_t PageHeader(unsigned width, unsigned height, unsigned bitsPerPixel) {
+  cups_page_header2_t h;
+  std::memset(&h, 0, sizeof h);
+  h.HWResolution[0] = h.HWResolution[1] = 203;
+  h.PageSize[0] = width * 72 / 203;
+  h.PageSize[1] = height * 72 / 203;
+  h.NumCopies = 1;
+  h.cupsWidth = width;
+  h.cupsHeight = height;
+  h.cupsBitsPerPixel = bitsPerPixel;
+  h.cupsBitsPerColor = bitsPerPixel == 24 ? 8 : bitsPerPixel;
+  h.cupsBytesPerLine = static_cast<unsigned>((uint64_t{width} * bitsPerPixel + 7) / 8);
+  h.cupsColorOrder = CUPS_ORDER_CHUNKED;
+  h.cupsColorSpace = bitsPerPixel == 24 ? CUPS_CSPACE_RGB : CUPS_CSPACE_K;
+  h.cupsNumColors = bitsPerPixel == 24 ? 3 : 1;
+  return h;
+}
+
+inline std::string RasterPage(const cups_page_header2_t& h, std::string_view rows) {
+  std::string page(reinterpret_cast<const char*>(&h), sizeof h);
+  page += rows;
+  return page;
+}
+
+// A page whose rows all repeat one byte value; rows defaults to the height.
+inline std::string RasterPage(const cups_page_header2_t& h, unsigned char fill) {
+  return RasterPage(
+      h, std::string(size_t{h.cupsBytesPerLine} * h.cupsHeight, static_cast<char>(fill)));
+}
+
+inline std::string RasterStream(std::string_view pages) {
+  const uint32_t sync = CUPS_RASTER_SYNC;  // "RaS3": uncompressed
+  std::string s(reinterpret_cast<const char*>(&sync), sizeof sync);
+  s += pages;
+  return s;
+}
+
+constexpr bool SanitizerBuild() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return true;
+#else
+  return false;
+#endif
+#else
+  return false;
+#endif
+}
