@@ -30,9 +30,10 @@ fuzz_one() {
   local t=$1 exe="$build/fuzz/fuzz_$1" log="$build/logs/$1.log"
   local corpus="$build/corpus/$t"
   mkdir -p "$corpus"
+  : >"$log"
   local regressions=(fuzz/regressions/"$t"/*)
   if [ -e "${regressions[0]}" ]; then
-    "$exe" "${regressions[@]}" >"$log" 2>&1 || return 1
+    "$exe" "${regressions[@]}" >>"$log" 2>&1 || return 1
   fi
   # -timeout: no input may take 25 s (the filter's pages are capped at 1 MiB
   # in the target); -rss_limit_mb: nor 2 GiB.
@@ -41,23 +42,15 @@ fuzz_one() {
     >>"$log" 2>&1
 }
 
-declare -A status
-run_pair() {
-  local pids=() t
-  for t in "$@"; do
-    fuzz_one "$t" &
-    pids+=($!)
-  done
-  local i=0
-  for t in "$@"; do
-    if wait "${pids[$i]}"; then status[$t]=ok; else status[$t]=FAILED; fi
-    i=$((i + 1))
-  done
-}
-
+# Two targets at a time: the next one starts as soon as one ends.
 echo "Fuzzing ${targets[*]} for $seconds s each, two at a time"
-run_pair "${targets[0]}" "${targets[1]}"
-run_pair "${targets[2]}" "${targets[3]}"
+declare -A status
+for t in "${targets[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge 2 ]; do wait -n || true; done
+  (if fuzz_one "$t"; then echo ok; else echo FAILED; fi >"$build/logs/$t.status") &
+done
+wait
+for t in "${targets[@]}"; do status[$t]=$(cat "$build/logs/$t.status"); done
 
 failed=0
 for t in "${targets[@]}"; do
