@@ -27,6 +27,7 @@
 #include <ctime>
 #include <memory>
 #include <new>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -62,13 +63,25 @@ struct RasterInput {
   std::unique_ptr<unsigned char[]> buffer{new unsigned char[kSize]};
   size_t begin = 0, end = 0;  // the bytes read ahead and not yet handed out
   uint64_t delivered = 0;     // bytes handed to libcups so far
+  // Progress lines of rows taken from bytes already read: written in one piece before the
+  // stream is read again (a read may wait for the sender) and when the page's rows are done,
+  // rather than one system call per line.
+  std::string progress;
 };
+
+// Writes the progress lines held back, if any.
+void FlushProgress(RasterInput& in) {
+  if (in.progress.empty()) return;
+  fwrite(in.progress.data(), 1, in.progress.size(), stderr);
+  in.progress.clear();
+}
 
 // The read callback of cupsRasterOpenIO: like a read(2) of ctx's descriptor that retries when
 // interrupted.  Requests at least the buffer's size bypass it.
 ssize_t ReadRaster(void* ctx, unsigned char* out, size_t length) {
   auto* in = static_cast<RasterInput*>(ctx);
   auto readFd = [in](unsigned char* to, size_t n) {
+    FlushProgress(*in);
     ssize_t got;
     while ((got = read(in->fd, to, n)) < 0 && (errno == EINTR || errno == EAGAIN)) {
     }
@@ -357,13 +370,24 @@ int RunFilter(int argc, char* argv[]) {
       Buffer.reserve(std::min<uint64_t>(uint64_t{bpl} * header.cupsHeight, 64u << 20));
       size_t nOffset = 0;
       unsigned y = 0;
-      for (y = 0; y < header.cupsHeight && !Canceled; ++y) {
-        if (y % 16 == 0) {
-          fprintf(stderr, "ATTR: job-media-progress=%u\n", y * 100 / header.cupsHeight);
+      {
+        // Whatever ends the rows (all read, the stream's end, SIGTERM, no memory), their
+        // progress lines are out before anything else is logged.
+        struct Flush {
+          RasterInput& in;
+          ~Flush() { FlushProgress(in); }
+        } flush{input};
+        for (y = 0; y < header.cupsHeight && !Canceled; ++y) {
+          if (y % 16 == 0) {
+            char line[48];
+            const int n = snprintf(line, sizeof line, "ATTR: job-media-progress=%u\n",
+                                   y * 100 / header.cupsHeight);
+            input.progress.append(line, static_cast<size_t>(n));
+          }
+          Buffer.resize(nOffset + bpl);
+          if (cupsRasterReadPixels(ras.get(), Buffer.data() + nOffset, bpl) == 0) break;
+          nOffset += bpl;
         }
-        Buffer.resize(nOffset + bpl);
-        if (cupsRasterReadPixels(ras.get(), Buffer.data() + nOffset, bpl) == 0) break;
-        nOffset += bpl;
       }
       Buffer.resize(nOffset);
       if (y < header.cupsHeight && !Canceled) {
