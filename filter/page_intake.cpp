@@ -2,12 +2,15 @@
 //
 //   IntakeGreyPage      8-bit page -> working image -> dump -> Color2BW
 //   (internal) WidenRow  one raster row of grey to a working image row
+//   (internal) ReleasePages  gives the raster's memory back once it is widened
 //   IntakeColourPage    24-bit page -> Color2BW in place
 //   WorkingImageStride  three bytes per dot, rounded up to four bytes
 //   PageDumpPath        where grey pages are dumped
 #include "page_intake.h"
 
 #include <strings.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
@@ -58,6 +61,22 @@ void WidenRow(const unsigned char* src, size_t width, unsigned char flip, unsign
   }
 }
 
+// Hands the whole memory pages inside [p, p + n) back to the system; they read as 0 afterwards.
+// Only a hint: where it is not supported, or refused, the memory simply stays.
+void ReleasePages(unsigned char* p, size_t n) {
+#if defined(MADV_DONTNEED)
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  if (pageSize <= 0) return;
+  const uintptr_t page = static_cast<uintptr_t>(pageSize);
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + page - 1) / page * page;
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + n) / page * page;
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+#else
+  (void)p;
+  (void)n;
+#endif
+}
+
 int DitheringMode(ppd_file_t* ppd) {
   const ppd_choice_t* choice = ppd ? ppdFindMarkedChoice(ppd, "Dithering") : nullptr;
   if (!choice) return 0;
@@ -88,7 +107,7 @@ const char* PageDumpPath() {
   return path ? path : "/tmp/Buf.bmp";
 }
 
-void IntakeGreyPage(ppd_file_t* ppd, const cups_page_header2_t& header, const unsigned char* Buffer,
+void IntakeGreyPage(ppd_file_t* ppd, const cups_page_header2_t& header, unsigned char* Buffer,
                     unsigned rows, std::vector<unsigned char>& pDataBuf) {
   const unsigned width = header.cupsWidth;
   const size_t BytePerLine = WorkingImageStride(width);
@@ -111,6 +130,7 @@ void IntakeGreyPage(ppd_file_t* ppd, const cups_page_header2_t& header, const un
     std::memset(dst + dotBytes, 0xFF, BytePerLine - dotBytes);
   }
   std::memset(work.get() + imageBytes, 0xFF, 256);
+  ReleasePages(Buffer, static_cast<size_t>(header.cupsBytesPerLine) * rows);
 
   const int nDithering = DitheringMode(ppd);
   const int nLight = LightLevel(ppd);

@@ -18,7 +18,11 @@ size_t WorkingImageStride(unsigned width);
 // Converts rows rows of an 8-bit page (Buffer, at cupsBytesPerLine) into
 // pDataBuf.  White-based grey (W, SW) is taken with its polarity turned.
 // Throws std::bad_alloc when a buffer cannot be had.
-void IntakeGreyPage(ppd_file_t* ppd, const cups_page_header2_t& header, const unsigned char* Buffer,
+//  1. Once the working image holds the page, the whole memory pages inside
+//     Buffer's rows are handed back to the system, so that the raster is not
+//     kept resident while the page is converted: Buffer stays allocated, but
+//     its rows read as 0 afterwards.
+void IntakeGreyPage(ppd_file_t* ppd, const cups_page_header2_t& header, unsigned char* Buffer,
                     unsigned rows, std::vector<unsigned char>& pDataBuf);
 
 // Converts rows rows of a 24-bit page in place in Buffer into pDataBuf.
