@@ -103,6 +103,9 @@ for c in "${cases[@]}"; do
 done
 
 # The table and the targets.
+echo "Run of $(date -u '+%Y-%m-%d %H:%M UTC'): $rounds rounds, $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)" |
+  tee "$out/table.md"
+echo | tee -a "$out/table.md"
 awk -F'\t' '
 function median(list,   n, a, i, j, t) {
   n = split(list, a, " ")
@@ -190,4 +193,4 @@ function check(what, value, cpuvalue, lim) {
   printf "  %-44s %5.2f %-12s target %.2f  %s\n", what, value,
     cpuvalue < 0 ? "" : sprintf("(cpu %.2f)", cpuvalue), lim, value <= lim ? "met" : "MISSED"
 }
-' "$raw" | tee "$out/table.md"
+' "$raw" | tee -a "$out/table.md"
