@@ -42,9 +42,11 @@ inline void Store(unsigned char* p, int g) { p[0] = p[1] = p[2] = static_cast<un
 //   1. The working image is grey when this runs (all three bytes of every pixel equal, see
 //      ErrorDiffusion): a pixel's grey is its first byte, its three errors and shares are one,
 //      and all three bytes are written.
-//   2. The pixel on the right and the three below are carried from pixel to pixel in
-//      registers; each neighbour's grey is read once, before it takes any share.  The image is
-//      up to date again when the call returns.
+//   2. The pixel itself, the pixel on the right and the three below are carried from pixel to
+//      pixel in registers; each neighbour's grey is read once, before it takes any share, and
+//      each pixel is written once, when no later pixel of the run can change it (with its own
+//      grey again where nothing changed it).  The image is up to date again when the call
+//      returns.
 void DiffuseRun(unsigned char* row, unsigned char* below, int x0, int x1, int cx,
                 const unsigned char* nearest) {
   unsigned char* p = row + static_cast<size_t>(x0) * 3;
@@ -58,26 +60,25 @@ void DiffuseRun(unsigned char* row, unsigned char* below, int x0, int x1, int cx
     int belowRight = q != nullptr && hasRight ? q[3] : 0;
     if (cur != 0 && cur != 255) {  // black and white carry no error
       const int best = nearest[cur];
-      Store(p, best);
       const int e = cur - best;
-      if (hasRight) {
-        right = Take(right, Share(e, 7), 224);
-        Store(p + 3, right);
-      }
+      cur = best;
+      if (hasRight) right = Take(right, Share(e, 7), 224);
       if (q != nullptr) {
         if (x >= 1) belowLeft = Take(belowLeft, Share(e, 3), 229);
         belowHere = Take(belowHere, Share(e, 5), 224);
         if (hasRight) belowRight = Take(belowRight, Share(e, 1), 224);
       }
     }
+    Store(p, cur);  // the pixel's last value: no later pixel of this run reaches it
     if (q != nullptr) {
-      if (x >= 1) Store(q - 3, belowLeft);  // no later pixel of this run reaches it
+      if (x >= 1) Store(q - 3, belowLeft);  // nor this one
       belowLeft = belowHere;
       belowHere = belowRight;
       q += 3;
     }
     cur = right;
   }
+  if (x1 < cx) Store(p, cur);  // the next run's first pixel, with the share it was handed
   if (q != nullptr) {
     if (x1 >= 1) Store(q - 3, belowLeft);
     if (x1 < cx) Store(q, belowHere);
