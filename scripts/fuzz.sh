@@ -17,6 +17,7 @@ seconds="${1:-60}"
 build=build-fuzz
 targets=(filter conversion orientation bitmap_commands)
 
+./scripts/install-deps.sh clang libclang-rt-14-dev llvm
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DLABEL_SANITIZE=ON -DLABEL_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}" >/dev/null
