@@ -3,7 +3,8 @@
 # UndefinedBehaviorSanitizer (in build-fuzz) and runs each for SECONDS
 # (default 60), two at a time.
 #
-#   scripts/fuzz.sh [SECONDS]       e.g. scripts/fuzz.sh 1800 for a long run
+#   scripts/fuzz.sh [SECONDS [TARGET...]]   e.g. scripts/fuzz.sh 1800 for a long run,
+#                                           scripts/fuzz.sh 600 filter for one target
 #
 # Each target first replays its regression inputs (fuzz/regressions/<target>/),
 # then fuzzes from the seeds in fuzz/corpus/<target>/ and the inputs found by
@@ -16,6 +17,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 build=build-fuzz
 targets=(filter conversion orientation bitmap_commands)
+if [ $# -gt 1 ]; then targets=("${@:2}"); fi
 
 ./scripts/install-deps.sh clang libclang-rt-14-dev llvm
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
