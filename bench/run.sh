@@ -10,9 +10,9 @@
 # --out     where the raw figures (raw.tsv) and the table (table.md) go (default: BUILD/bench)
 #
 # Every case (a corpus page at one bit depth, and for 8-bit pages one "Dithering" choice) is
-# run in rounds; each round runs the filter and both floors (bench_floor: read, threshold,
-# pack, one BITMAP command; bench_floor_dump: that and the dump of the 24-bit working image of
-# 8-bit pages) one after the other, the order turned by one each round.  Each run goes
+# run once in every round: the filter and both floors (bench_floor: read, threshold, pack, one
+# BITMAP command; bench_floor_dump: that and the dump of the 24-bit working image of 8-bit
+# pages) one right after the other, their order turned by one each round.  Each run goes
 # through bench_runner: raster on standard input through a pipe, standard output and error
 # drained from pipes as the scheduler does, the page dump into a file in a temporary folder.
 # Per case the table gives the medians of the rounds: wall milliseconds, megapixels per second
@@ -80,12 +80,15 @@ exe_of() {
 raw=$out/raw.tsv
 printf 'page\tbits\tmode\twidth\theight\tround\tprogram\twall_ms\tuser_ms\tsys_ms\tmaxrss_kib\tstatus\n' >"$raw"
 echo "run.sh: ${#cases[@]} cases x $rounds rounds x 3 programs" >&2
-for c in "${cases[@]}"; do
-  IFS='|' read -r page bits dpi width height file mode <<<"$c"
-  options=""
-  [ "$mode" = - ] || options="Dithering=$mode"
-  export PPD=$root/ppd/label$dpi.ppd
-  for ((r = 0; r <= rounds; r++)); do
+# Rounds outside, cases inside: a burst of load elsewhere on the machine spreads over all cases
+# instead of falling on the rounds of one.
+load0=$(cut -d' ' -f1 /proc/loadavg)
+for ((r = 0; r <= rounds; r++)); do
+  for c in "${cases[@]}"; do
+    IFS='|' read -r page bits dpi width height file mode <<<"$c"
+    options=""
+    [ "$mode" = - ] || options="Dithering=$mode"
+    export PPD=$root/ppd/label$dpi.ppd
     for ((k = 0; k < 3; k++)); do
       prog=${progs[$(((r + k) % 3))]}
       read -r wall user sys rss status _ <<<"$("$runner" --in "$file" -- "$(exe_of "$prog")" \
@@ -99,11 +102,11 @@ for c in "${cases[@]}"; do
         "$mode" "$width" "$height" "$r" "$prog" "$wall" "$user" "$sys" "$rss" "$status" >>"$raw"
     done
   done
-  echo "run.sh: $page $bits $mode done" >&2
+  echo "run.sh: round $r of $rounds done" >&2
 done
 
 # The table and the targets.
-echo "Run of $(date -u '+%Y-%m-%d %H:%M UTC'): $rounds rounds, $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)" |
+echo "Run of $(date -u '+%Y-%m-%d %H:%M UTC'): $rounds rounds, $(nproc) cores, load average $load0 at the start, $(cut -d' ' -f1 /proc/loadavg) at the end" |
   tee "$out/table.md"
 echo | tee -a "$out/table.md"
 awk -F'\t' '
