@@ -63,6 +63,7 @@ struct RasterInput {
   std::unique_ptr<unsigned char[]> buffer{new unsigned char[kSize]};
   size_t begin = 0, end = 0;  // the bytes read ahead and not yet handed out
   uint64_t delivered = 0;     // bytes handed to libcups so far
+  bool atEnd = false;         // a read found the end of the stream (or failed)
   // Progress lines of rows taken from bytes already read: written in one piece before the
   // stream is read again (a read may wait for the sender) and when the page's rows are done,
   // rather than one system call per line.
@@ -85,6 +86,7 @@ ssize_t ReadRaster(void* ctx, unsigned char* out, size_t length) {
     ssize_t got;
     while ((got = read(in->fd, to, n)) < 0 && (errno == EINTR || errno == EAGAIN)) {
     }
+    if (got <= 0) in->atEnd = true;
     return got;
   };
   if (in->begin == in->end) {
@@ -427,8 +429,10 @@ int RunFilter(int argc, char* argv[]) {
   }
   // The loop ended at a header libcups refused, or at bytes after the last
   // page that make no header: pages may be lost, and the stream cannot be
-  // followed any further.
-  if (!Canceled && !failed && ras && input.delivered != headerAt) {
+  // followed any further.  At a clean end reading the header took nothing
+  // and found the end of the stream.  (A compressed stream is read ahead by
+  // libcups: bytes after its last page can go unseen.)
+  if (!Canceled && !failed && ras && (input.delivered != headerAt || !input.atEnd)) {
     fprintf(stderr,
             "ERROR: Page %d has no valid page header; the rest of the raster stream is "
             "ignored, job stopped\n",
