@@ -79,6 +79,11 @@ LabelSettings ReadLabelSettings(ppd_file_t* ppd, const cups_page_header2_t& head
     fprintf(stderr, "ERROR: NumCopies %u is more than the printer can count (%u), 1 copy printed\n",
             header.NumCopies, kMostCopies);
     s.dwCopies = 1;
+  } else if (header.NumCopies == 0) {
+    // PWG and Apple raster leave the field 0 (no count given); a page sent
+    // is a page to print, once.
+    fprintf(stderr, "ERROR: NumCopies 0 taken as 1 copy\n");
+    s.dwCopies = 1;
   }
   fprintf(stderr, "ERROR: ProcessData nImageWidth=%d biHeight=%d\n", nImageWidth, biHeight);
 
