@@ -13,6 +13,8 @@
 //   Inputs the fuzzer found (fuzz/regressions/filter)
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -185,6 +187,43 @@ TEST_F(HostileInputTest, AStreamCutInsideARowPrintsTheWholeRowsBeforeIt) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(HasLine(r.err, "ERROR: Page 1: the raster stream ends after 5 of 8 rows")) << r.err;
   EXPECT_NE(Summary(r.out).find("BITMAP 0,0,2,5,1 10 bytes, 80 ink dots\n"), std::string::npos);
+}
+
+TEST_F(HostileInputTest, CompressedStreamsAreReadToTheirEndAndABrokenHeaderInThemIsFound) {
+  // Three white-based grey pages, black stripes on white; page 2 is marked
+  // in its MediaType so that its header can be found in the stream.
+  std::vector<std::pair<cups_page_header2_t, std::string>> pages;
+  for (int n = 1; n <= 3; ++n) {
+    cups_page_header2_t h = PageHeader(24, 8, 8);
+    h.cupsColorSpace = CUPS_CSPACE_SW;
+    strcpy(h.MediaType, n == 2 ? "page-two" : "label");
+    std::string rows(24 * 8, '\xFF');
+    for (size_t i = 0; i < rows.size(); i += 3) rows[i] = '\0';
+    pages.emplace_back(h, rows);
+  }
+  const std::pair<const char*, cups_mode_t> modes[] = {{"RaS2", CUPS_RASTER_WRITE_COMPRESSED},
+                                                       {"PWG", CUPS_RASTER_WRITE_PWG},
+                                                       {"Apple", CUPS_RASTER_WRITE_APPLE}};
+  for (const auto& [name, mode] : modes) {
+    SCOPED_TRACE(name);
+    const std::string file = dir_.File(std::string(name) + ".ras");
+    ASSERT_TRUE(WriteRasterWithLibcups(file, mode, pages));
+    std::string stream = ReadFile(file);
+    RunResult r = Filter(stream);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Count(r.out, "PRINT 1,1\r\n"), 3u);
+    // Page 2 of no rows (Apple raster has headers of its own).
+    const size_t marker = stream.find("page-two");
+    if (mode == CUPS_RASTER_WRITE_APPLE) continue;
+    ASSERT_NE(marker, std::string::npos);
+    const size_t height = marker - offsetof(cups_page_header2_t, MediaType) +
+                          offsetof(cups_page_header2_t, cupsHeight);
+    stream.replace(height, 4, 4, '\0');
+    r = Filter(stream);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(Count(r.out, "PRINT 1,1\r\n"), 1u);
+    EXPECT_TRUE(HasLine(r.err, std::string("ERROR: Page 2 ") + kNoHeader)) << r.err;
+  }
 }
 
 // --- Page geometry -----------------------------------------------------------
@@ -386,14 +425,17 @@ TEST_F(HostileInputTest, HeaderFieldsOutOfTheirRangeAreLoggedAsSent) {
   EXPECT_TRUE(HasLine(r.err, "ERROR: cupsColorSpace = 2139062143"));
   EXPECT_TRUE(HasLine(r.err, "ERROR: ProcessData nInverse=0 nDirection=1")) << "turned";
 
-  // Copies: nine digits are a count, more are none.
+  // Copies: nine digits are a count, more are none; 0 is no count given.
   for (unsigned copies : {0u, 999999999u, 1000000000u, 0xFFFFFFFFu}) {
     SCOPED_TRACE(copies);
     h = PageHeader(8, 1, 1);
     h.NumCopies = copies;
     r = Filter(RasterStream(RasterPage(h, 0xFF)));
     EXPECT_EQ(r.status, 0);
-    if (copies <= 999999999u) {
+    if (copies == 0) {
+      EXPECT_NE(r.out.find("\r\nPRINT 1,1\r\n"), std::string::npos);
+      EXPECT_TRUE(HasLine(r.err, "ERROR: NumCopies 0 taken as 1 copy"));
+    } else if (copies <= 999999999u) {
       EXPECT_NE(r.out.find("\r\nPRINT 1," + std::to_string(copies) + "\r\n"), std::string::npos);
     } else {
       EXPECT_NE(r.out.find("\r\nPRINT 1,1\r\n"), std::string::npos);

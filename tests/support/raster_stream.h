@@ -5,6 +5,7 @@
 //   PageHeader     a consistent header for width x height dots at a depth
 //   RasterPage     one page: the header's bytes and then the given rows
 //   RasterStream   the sync word of an uncompressed stream and the pages
+//   WriteRasterWithLibcups  the same through libcups' writer, compressed
 //   SanitizerBuild whether the tests (and the filter) run under AddressSanitizer
 //
 // Streams are version 3 (uncompressed) in the machine's byte order, which
@@ -12,11 +13,15 @@
 #pragma once
 
 #include <cups/raster.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 inline cups_page_header2_t PageHeader(unsigned width, unsigned height, unsigned bitsPerPixel) {
   cups_page_header2_t h;
@@ -67,4 +72,28 @@ constexpr bool SanitizerBuild() {
 #else
   return false;
 #endif
+}
+
+// Writes pages (headers with their rows) to path through libcups' own
+// writer in the given mode: CUPS_RASTER_WRITE_COMPRESSED ("RaS2"),
+// CUPS_RASTER_WRITE_PWG or CUPS_RASTER_WRITE_APPLE, whose pixel data are
+// compressed.  Returns false when libcups refuses a header.
+inline bool WriteRasterWithLibcups(
+    const std::string& path, cups_mode_t mode,
+    const std::vector<std::pair<cups_page_header2_t, std::string>>& pages) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (fd < 0) return false;
+  cups_raster_t* r = cupsRasterOpen(fd, mode);
+  bool ok = r != nullptr;
+  for (auto [header, rows] : pages) {
+    if (!ok || !cupsRasterWriteHeader2(r, &header)) {
+      ok = false;
+      break;
+    }
+    auto* data = reinterpret_cast<unsigned char*>(rows.data());
+    ok = rows.empty() || cupsRasterWritePixels(r, data, static_cast<unsigned>(rows.size())) > 0;
+  }
+  if (r) cupsRasterClose(r);
+  close(fd);
+  return ok;
 }
