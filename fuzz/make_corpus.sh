@@ -92,4 +92,40 @@ filter_seed two-pages 04 06 -b 8 "$tmp/dots.pgm" "$tmp/strokes.pgm"
 filter_seed short-page 00 00 -b 8 --claim-height 40 "$tmp/strokes.pgm"
 filter_seed cut-stream 00 00 -b 24 --truncate-bytes 1900 "$tmp/colour.ppm"
 filter_seed wide-rows 00 00 -b 1 --bytes-per-line 5 "$tmp/dots.pgm"
+
+# Compressed streams, as libcups writes them: the same pages rewritten.
+cat >"$tmp/rewrite.cpp" <<'EOF2'
+#include <cups/raster.h>
+#include <string.h>
+#include <vector>
+int main(int, char** argv) {
+  cups_mode_t mode = !strcmp(argv[1], "pwg")     ? CUPS_RASTER_WRITE_PWG
+                     : !strcmp(argv[1], "apple") ? CUPS_RASTER_WRITE_APPLE
+                                                 : CUPS_RASTER_WRITE_COMPRESSED;
+  cups_raster_t* in = cupsRasterOpen(0, CUPS_RASTER_READ);
+  cups_raster_t* out = cupsRasterOpen(1, mode);
+  cups_page_header2_t h;
+  while (cupsRasterReadHeader2(in, &h)) {
+    std::vector<unsigned char> row(h.cupsBytesPerLine);
+    if (!cupsRasterWriteHeader2(out, &h)) return 1;
+    for (unsigned y = 0; y < h.cupsHeight; ++y) {
+      cupsRasterReadPixels(in, row.data(), h.cupsBytesPerLine);
+      cupsRasterWritePixels(out, row.data(), h.cupsBytesPerLine);
+    }
+  }
+  cupsRasterClose(out);
+  cupsRasterClose(in);
+}
+EOF2
+g++ -o "$tmp/rewrite" "$tmp/rewrite.cpp" -lcups
+compressed_seed() {  # name option-byte-0 option-byte-1 mode makeraster-arguments...
+  local name=$1 a=$2 b=$3 mode=$4
+  shift 4
+  "$makeraster" -o "$tmp/$name.ras" "$@"
+  { printf "\\x$a\\x$b"; "$tmp/rewrite" "$mode" <"$tmp/$name.ras"; } >"$out/filter/$name"
+}
+compressed_seed bits8-ras2 00 00 v2 -b 8 "$tmp/strokes.pgm" "$tmp/dots.pgm"
+compressed_seed bits1-pwg 10 00 pwg -b 1 "$tmp/dots.pgm"
+compressed_seed bits8-apple 00 00 apple -b 8 -c sw "$tmp/strokes.pgm"
+compressed_seed bits24-apple 00 00 apple -b 24 -c srgb "$tmp/colour.ppm"
 du -sh "$out"
