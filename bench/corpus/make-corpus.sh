@@ -6,11 +6,15 @@
 #
 #   bench/corpus/make-corpus.sh [BUILD_DIR [OUT_DIR]]
 #
-# BUILD_DIR holds tools/makeraster (default: build); OUT_DIR receives the
-# pages (default: BUILD_DIR/corpus) and pages.txt, one line per raster:
+# BUILD_DIR holds tools/makeraster and bench/bench_compress_raster (default:
+# build); OUT_DIR receives the pages (default: BUILD_DIR/corpus) and
+# pages.txt, one line per raster:
 #   name bits dpi width height file
 # Pages:
 #   ship4x6-203, ship4x6-300    4 x 6 in shipping label, 812 x 1218 / 1200 x 1800
+#   ship4x6-300-ras2            the same 300 dpi label as a compressed (RaS2)
+#                               stream, as Ghostscript's and Poppler's raster
+#                               filters deliver it
 #   small2x1-203, small2x1-300  2 x 1 in label, 406 x 203 / 600 x 300
 #   cont4x40-300                4 x 40 in continuous label, 1200 x 12000
 #   finders-300                 grey noise strewn with finder-like targets, 1200 x 1800
@@ -22,7 +26,10 @@ root=$(cd "$here/../.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 out=${2:-$build/corpus}
 makeraster=$build/tools/makeraster
-[ -x "$makeraster" ] || { echo "make-corpus: $makeraster not built" >&2; exit 1; }
+compress=$build/bench/bench_compress_raster
+for exe in "$makeraster" "$compress"; do
+  [ -x "$exe" ] || { echo "make-corpus: $exe not built" >&2; exit 1; }
+done
 
 need=()
 command -v gs >/dev/null || need+=(ghostscript)
@@ -92,6 +99,10 @@ small2x1-203 Small2x1 203 406x203
 small2x1-300 Small2x1 300 600x300
 cont4x40-300 Cont4x40 300 1200x12000
 PAGES
+for bits in 8 1 24; do
+  "$compress" <"$out/ship4x6-300-$bits.ras" >"$out/ship4x6-300-ras2-$bits.ras"
+  echo "ship4x6-300-ras2 $bits 300 1200 1800 $out/ship4x6-300-ras2-$bits.ras" >>"$out/pages.txt"
+done
 gs_render pgmraw 300 1200x1800 "" "$here/finder_noise.ps" "$work/finders-300.pgm"
 raster finders-300 8 300 1200x1800 "$work/finders-300.pgm"
 
