@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "error_diffusion.h"
@@ -34,13 +35,16 @@ int GreyOf(const unsigned char* p) { return (p[0] + p[1] + p[2]) / 3; }
 // std::bad_alloc, as may the indexes built from it.
 void ConvertAdaptive(unsigned char* pvBits, int cx, int cy, int nImageWidth) {
   const std::size_t cjBits = static_cast<std::size_t>(nImageWidth) * static_cast<std::size_t>(cy);
-  std::vector<unsigned char> snapshot(2 * cjBits, 0xFF);
+  // Taken unfilled: the first half is the copy, only the margin is filled.
+  std::unique_ptr<unsigned char[]> snapshotOwner(new unsigned char[2 * cjBits]);
+  unsigned char* const snapshot = snapshotOwner.get();
   otsu(pvBits, nImageWidth, cy, 24, kFullLight);  // for its greying; the threshold is not used
-  std::memcpy(snapshot.data(), pvBits, cjBits);
+  std::memcpy(snapshot, pvBits, cjBits);
+  std::memset(snapshot + cjBits, 0xFF, cjBits);
   // Code detection may scan to the bottom of the page from each candidate,
   // and runs of the row above may span it: indexes let both skip the flat
   // parts.
-  const GreySteps steps(snapshot.data(), nImageWidth, cy);
+  const GreySteps steps(snapshot, nImageWidth, cy);
   RowAboveRuns runs;
   const LineAids aids{&steps, &runs};
 
@@ -50,7 +54,7 @@ void ConvertAdaptive(unsigned char* pvBits, int cx, int cy, int nImageWidth) {
       // Earlier calls may already have decided this pixel as part of a run.
       const int pixel = GreyOf(row + 3 * static_cast<std::size_t>(w));
       if (pixel == 0 || pixel == 255) continue;
-      ProcessLine(pvBits, snapshot.data(), w, h, nImageWidth, cy, aids);
+      ProcessLine(pvBits, snapshot, w, h, nImageWidth, cy, aids);
     }
   }
 }
