@@ -33,6 +33,11 @@
 #include <string>
 #include <vector>
 
+#if defined(FLOOR_DUMP)
+#include "image_dump.h"
+#include "page_intake.h"
+#endif
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -141,32 +146,6 @@ void PackPage(const cups_page_header2_t& h, const uint8_t* raster, size_t rows,
 }
 
 #if defined(FLOOR_DUMP)
-// One grey row to working image dots, xor flip: eight dots to three 64-bit words where the byte
-// order allows (the filter widens the same way).
-void WidenRow(const uint8_t* src, size_t width, uint8_t flip, uint8_t* dst) {
-  size_t i = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    const uint64_t flip8 = flip * uint64_t{0x0101010101010101};
-    for (; i + 8 <= width; i += 8) {
-      uint64_t g;
-      std::memcpy(&g, src + i, 8);
-      g ^= flip8;
-      auto dot = [g](int k) { return (g >> (8 * k)) & 0xFF; };
-      const uint64_t w[3] = {
-          dot(0) * 0x010101 | dot(1) * 0x010101 << 24 | dot(2) * 0x0101 << 48,
-          dot(2) | dot(3) * 0x010101 << 8 | dot(4) * 0x010101 << 32 | dot(5) << 56,
-          dot(5) * 0x0101 | dot(6) * 0x010101 << 16 | dot(7) * 0x010101 << 40,
-      };
-      std::memcpy(dst + 3 * i, w, 24);
-    }
-  }
-  for (; i < width; ++i) dst[3 * i] = dst[3 * i + 1] = dst[3 * i + 2] = src[i] ^ flip;
-}
-
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // The working image of an 8-bit page (0 black, three bytes per dot, rows padded to four bytes
 // with white) written as a top-down 24-bit BMP, as the filter dumps it.
 void DumpPage(const cups_page_header2_t& h, const uint8_t* raster, size_t rows) {
@@ -183,27 +162,9 @@ void DumpPage(const cups_page_header2_t& h, const uint8_t* raster, size_t rows) 
     WidenRow(raster + y * h.cupsBytesPerLine, width, flip, dst);
     std::memset(dst + 3 * width, 0xFF, stride - 3 * width);
   }
-  uint8_t head[54] = {'B', 'M'};
-  Put32(head + 2, static_cast<uint32_t>(size + 54));
-  Put32(head + 10, 54);
-  Put32(head + 14, 40);
-  Put32(head + 18, static_cast<uint32_t>(width));
-  Put32(head + 22, static_cast<uint32_t>(-static_cast<int64_t>(rows)));
-  head[26] = 1;
-  head[28] = 24;
-  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    fprintf(stderr, "ERROR: %s: %s\n", path, strerror(errno));
-    return;
-  }
-  bool ok = write(fd, head, sizeof head) == static_cast<ssize_t>(sizeof head);
-  for (size_t done = 0; ok && done < size;) {
-    ssize_t n = write(fd, work.get() + done, size - done);
-    ok = n > 0;
-    if (ok) done += static_cast<size_t>(n);
-  }
-  if (!ok) fprintf(stderr, "ERROR: %s: %s\n", path, strerror(errno));
-  close(fd);
+  // The filter's own BMP writer, so the floor pays for exactly the same file.
+  SaveImage(work.get(), static_cast<int>(size), static_cast<int>(width), static_cast<int>(rows),
+            path);
 }
 #endif
 

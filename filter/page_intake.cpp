@@ -1,7 +1,7 @@
 // Page intake of grey and colour pages.
 //
 //   IntakeGreyPage      8-bit page -> working image -> dump -> Color2BW
-//   (internal) WidenRow  one raster row of grey to a working image row
+//   WidenRow            one raster row of grey to a working image row
 //   (internal) ReleasePages  gives the raster's memory back once it is widened
 //   IntakeColourPage    24-bit page -> Color2BW in place
 //   WorkingImageStride  three bytes per dot, rounded up to four bytes
@@ -33,32 +33,6 @@ size_t BitmapStride(unsigned width) { return ((static_cast<size_t>(width) + 31) 
 void TakeBitmap(std::vector<unsigned char>& pDataBuf, unsigned width, unsigned rows) {
   std::vector<unsigned char>().swap(pDataBuf);
   pDataBuf.assign(BitmapStride(width) * rows, 0xFF);
-}
-
-// Writes each of the width bytes of src, xor flip, three times over to dst: one grey dot to
-// the three equal bytes of a working image dot.  Eight dots (24 bytes) at a time are put
-// together in three 64-bit words, where the byte order allows.
-void WidenRow(const unsigned char* src, size_t width, unsigned char flip, unsigned char* dst) {
-  size_t i = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    const uint64_t flip8 = flip * uint64_t{0x0101010101010101};
-    for (; i + 8 <= width; i += 8) {
-      uint64_t g;
-      std::memcpy(&g, src + i, 8);
-      g ^= flip8;
-      auto dot = [g](int k) { return (g >> (8 * k)) & 0xFF; };
-      const uint64_t w[3] = {
-          dot(0) * 0x010101 | dot(1) * 0x010101 << 24 | dot(2) * 0x0101 << 48,
-          dot(2) | dot(3) * 0x010101 << 8 | dot(4) * 0x010101 << 32 | dot(5) << 56,
-          dot(5) * 0x0101 | dot(6) * 0x010101 << 16 | dot(7) * 0x010101 << 40,
-      };
-      std::memcpy(dst + 3 * i, w, 24);
-    }
-  }
-  for (; i < width; ++i) {
-    const unsigned char v = src[i] ^ flip;
-    dst[3 * i] = dst[3 * i + 1] = dst[3 * i + 2] = v;
-  }
 }
 
 // Hands the whole memory pages inside [p, p + n) back to the system; they read as 0 afterwards.
@@ -97,6 +71,32 @@ int LightLevel(ppd_file_t* ppd) {
 }
 
 }  // namespace
+
+// Writes each of the width bytes of src, xor flip, three times over to dst: one grey dot to
+// the three equal bytes of a working image dot.  Eight dots (24 bytes) at a time are put
+// together in three 64-bit words, where the byte order allows.
+void WidenRow(const unsigned char* src, size_t width, unsigned char flip, unsigned char* dst) {
+  size_t i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    const uint64_t flip8 = flip * uint64_t{0x0101010101010101};
+    for (; i + 8 <= width; i += 8) {
+      uint64_t g;
+      std::memcpy(&g, src + i, 8);
+      g ^= flip8;
+      auto dot = [g](int k) { return (g >> (8 * k)) & 0xFF; };
+      const uint64_t w[3] = {
+          dot(0) * 0x010101 | dot(1) * 0x010101 << 24 | dot(2) * 0x0101 << 48,
+          dot(2) | dot(3) * 0x010101 << 8 | dot(4) * 0x010101 << 32 | dot(5) << 56,
+          dot(5) * 0x0101 | dot(6) * 0x010101 << 16 | dot(7) * 0x010101 << 40,
+      };
+      std::memcpy(dst + 3 * i, w, 24);
+    }
+  }
+  for (; i < width; ++i) {
+    const unsigned char v = src[i] ^ flip;
+    dst[3 * i] = dst[3 * i + 1] = dst[3 * i + 2] = v;
+  }
+}
 
 size_t WorkingImageStride(unsigned width) {
   return ((static_cast<size_t>(width) * 24 + 31) >> 5) << 2;

@@ -15,6 +15,10 @@
 
 size_t WorkingImageStride(unsigned width);
 
+// Writes each of the width bytes of src, xor flip, to the three bytes of one
+// working image dot in dst (3 * width bytes).
+void WidenRow(const unsigned char* src, size_t width, unsigned char flip, unsigned char* dst);
+
 // Converts rows rows of an 8-bit page (Buffer, at cupsBytesPerLine) into
 // pDataBuf.  White-based grey (W, SW) is taken with its polarity turned.
 // Throws std::bad_alloc when a buffer cannot be had.
