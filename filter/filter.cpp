@@ -220,11 +220,16 @@ void WhitenRowPadding(unsigned char* rows, unsigned width, size_t stride, unsign
 }
 
 // Why a page cannot be taken at all.
-enum class PageFault { kNone, kDepth, kRowTooShort, kTooLarge };
+enum class PageFault { kNone, kDepth, kDepthTooLarge, kRowTooShort, kTooLarge };
 
 PageFault CheckPage(const cups_page_header2_t& h, uint64_t& need) {
   unsigned bpp = h.cupsBitsPerPixel;
-  if (bpp != 1 && bpp != 8 && bpp != 24) return PageFault::kDepth;
+  if (bpp != 1 && bpp != 8 && bpp != 24) {
+    // A page passed over is still read whole; from a compressed stream a few
+    // bytes can claim gigabytes of rows, so the limit holds for it too.
+    need = PageNeedBytes(bpp, h.cupsWidth, h.cupsBytesPerLine, h.cupsHeight);
+    return need > PageLimitBytes() ? PageFault::kDepthTooLarge : PageFault::kDepth;
+  }
   if (h.cupsBytesPerLine < (uint64_t{h.cupsWidth} * bpp + 7) / 8) return PageFault::kRowTooShort;
   need = PageNeedBytes(bpp, h.cupsWidth, h.cupsBytesPerLine, h.cupsHeight);
   return need > PageLimitBytes() ? PageFault::kTooLarge : PageFault::kNone;
@@ -346,6 +351,15 @@ int RunFilter(int argc, char* argv[]) {
       SkipRows(ras.get(), header);
       if (Canceled) break;
       continue;
+    }
+    if (fault == PageFault::kDepthTooLarge) {
+      fprintf(stderr,
+              "ERROR: Page %d has %u bits per pixel, which cannot be printed, and %" PRIu64
+              " bytes, more than the page limit of %" PRIu64
+              " bytes (RASTERTOLABEL_PAGE_LIMIT) to pass over, job stopped\n",
+              Page, header.cupsBitsPerPixel, need, PageLimitBytes());
+      failed = true;
+      break;
     }
     if (fault == PageFault::kRowTooShort) {
       fprintf(stderr,
