@@ -13,6 +13,7 @@
 //   Inputs the fuzzer found (fuzz/regressions/filter)
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstring>
 #include <filesystem>
@@ -344,6 +345,17 @@ TEST_F(HostileInputTest, DepthsThatCannotBePrintedAreSkippedInStep) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(Summary(r.out).find("BITMAP 0,0,1,2,1 2 bytes, 16 ink dots\n"), std::string::npos);
   }
+  // Passing over a page means reading it whole, which the page limit bounds
+  // too (from a compressed stream a few bytes can claim gigabytes of rows).
+  cups_page_header2_t huge = PageHeader(80000, 1000000, 2);
+  RunResult r = Filter(RasterStream(InkedPage(8, 1) + RasterPage(huge, "")));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Count(r.out, "PRINT 1,1\r\n"), 1u);
+  EXPECT_TRUE(HasLine(r.err,
+                      "ERROR: Page 2 has 2 bits per pixel, which cannot be printed, and "
+                      "20000000000 bytes, more than the page limit of 1073741824 bytes "
+                      "(RASTERTOLABEL_PAGE_LIMIT) to pass over, job stopped"))
+      << r.err;
 }
 
 TEST_F(HostileInputTest, HugePageClaimsCostOnlyWhatArrives) {
@@ -579,8 +591,8 @@ TEST_F(HostileInputTest, OptionsThatNameNoPpdChoiceLeaveTheDefaults) {
 // --- Inputs the fuzzer found -------------------------------------------------
 
 // Each file is a fuzzer input: two option bytes and a raster stream
-// (job_input.h), run as the fuzzer ran it.  Under the sanitizer build this
-// replays the faults that were fixed.
+// (job_input.h), run as the fuzzer ran it, with its page limit.  Under the
+// sanitizer build this replays the faults that were fixed.
 TEST_F(HostileInputTest, InputsTheFuzzerFoundFinishSoundly) {
   std::string ppd = dir_.File("fuzz.ppd");
   WriteFile(ppd, kJobInputPpd);
@@ -591,8 +603,12 @@ TEST_F(HostileInputTest, InputsTheFuzzerFoundFinishSoundly) {
     const std::string bytes = ReadFile(entry.path().string());
     const JobInput job =
         SplitJobInput({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+    const auto start = std::chrono::steady_clock::now();
     Filter(std::string(job.raster.begin(), job.raster.end()), job.options, ppd,
            {{"RASTERTOLABEL_PAGE_LIMIT", "1048576"}});
+    // Each is a few kilobytes with pages of at most 1 MiB: no input may keep
+    // the filter busy (one claimed petabytes of rows to pass over).
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     ++files;
   }
   EXPECT_GT(files, 0);
