@@ -111,7 +111,7 @@ PageLabel ComposeLabelJob(const Choices& choices, const cups_page_header2_t& hea
   const int headMm = static_cast<int>(choices.LargestWidthPoints() * 25.4 / 72.0);
   const bool tooWide = static_cast<std::size_t>(pictureWidth) > head || setup.widthMm > headMm;
   if (head > 0 && tooWide) {
-    Warning("Label %d is %d mm wide, wider than the printer's %d mm head: printed cut to %d mm",
+    Warning("Label %d is %d mm wide, wider than the %d mm print head: printed cut to %d mm",
             page, setup.widthMm, headMm, headMm);
     setup.widthMm = std::min(setup.widthMm, headMm);
     if (!empty && static_cast<std::size_t>(pictureWidth) > head) {

@@ -232,7 +232,7 @@ TEST_F(FilterTest, ALabelWiderThanTheHeadIsCutToItWithAWarning) {
   h.PageSize[0] = 360;
   RunResult r = FilterWithPpd(RasterStream(RasterPage(h, 0xFF)), SOURCE_DIR "/ppd/label203.ppd");
   EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.err.find("WARNING: Label 1 is 127 mm wide, wider than the printer's 104 mm head: "
+  EXPECT_NE(r.err.find("WARNING: Label 1 is 127 mm wide, wider than the 104 mm print head: "
                        "printed cut to 104 mm\n"),
             std::string::npos);
   EXPECT_EQ(r.out.substr(0, 16), "SIZE 104 mm, 0 m");
