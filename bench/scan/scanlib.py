@@ -91,7 +91,7 @@ def read_raster(path):
     while pos + _HEADER <= len(data):
         hdr = {k: struct.unpack_from(order + "I", data, pos + off)[0] for k, off in _FIELDS.items()}
         pos += _HEADER
-        w, h, bpl = hdr["cupsWidth"], hdr["cupsHeight"], hdr["cupsBytesPerLine"]
+        h, bpl = hdr["cupsHeight"], hdr["cupsBytesPerLine"]
         bpp = max(1, hdr["cupsBitsPerPixel"] // 8)
         white_zero = hdr["cupsColorSpace"] in _WHITE_ZERO
         if compressed:

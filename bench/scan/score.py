@@ -10,19 +10,20 @@ and the captured rasters OUTDIR/raster/SOURCE.raster; writes OUTDIR/raw.tsv
 Each symbol is cut from the label by its box and quiet zone, enlarged (each
 printer dot a square of 3 x 3, 2 x 2 or 1 pixel, as a scanner sees the print
 from several distances) and decoded by zxing-cpp, and by zbar where zbar
-reads the symbology. It counts when the decoded text is the payload at any
-of these enlargements: the readers' detectors are sensitive to the scale of
-a code, and a person scanning a label tries a few distances. The second print model spreads
-every ink dot by a quarter dot (scanlib.dot_gain).
+reads the symbology (QR, Code 128, EAN-13). It counts when the decoded text
+is the payload at any of these enlargements: the readers' detectors are
+sensitive to the scale of a code, and a person scanning a label tries a few
+distances. The second print model spreads every ink dot by a quarter dot
+(scanlib.dot_gain).
 """
 import argparse
 import json
 import multiprocessing
 import os
-from concurrent.futures import ProcessPoolExecutor
 import sys
 import time
 from collections import defaultdict
+from concurrent.futures import ProcessPoolExecutor
 from pathlib import Path
 
 import numpy as np
@@ -202,7 +203,8 @@ def write_tables(out, rows, sources, modes, checks, meta):
     for r in rows:
         big = "ge2" if r["module"] >= 2 else "lt2"
         base = (r["source"], r["mode"], r["model"])
-        for part in ("all", big, "sym:" + r["sym"], "grp:" + group_of(r["module"])):
+        sym, grp = "sym:" + r["sym"], "grp:" + group_of(r["module"])
+        for part in ("all", big, sym, grp, f"{sym}/{grp}"):
             zx.add(base + (part,), r["zxing"])
         if r["zbar"] != "-":
             zb.add(base, r["zbar"])
@@ -212,7 +214,7 @@ def write_tables(out, rows, sources, modes, checks, meta):
     def mode_cols(source):
         return modes if source != "reference" else ["-"]
 
-    L = [f"# Scannability of codes on labels\n",
+    L = ["# Scannability of codes on labels\n",
          f"{meta['symbols']} symbols ({', '.join(SYMBOLOGIES)}) on {meta['pages']} pages of "
          f"4 x 6 in at 203 dpi, modules {meta['modules']} dots, upright and turned 90 degrees, "
          f"seed {meta['seed']}; {meta['when']}, {meta['seconds']:.0f} s on {meta['cores']} cores. "
@@ -279,6 +281,21 @@ def write_tables(out, rows, sources, modes, checks, meta):
                      for m in cols]
             L.append(f"| {label} | " + " | ".join(cells) + " |")
         L.append("")
+
+    crossed = "default" if "default" in modes else modes[0]
+    L.append(f"## By symbology and module size, mode {crossed} (printed / gain, %)\n")
+    L.append("| symbols | modules | " + " | ".join(sources) + " |")
+    L.append("|---|---|" + "---:|" * len(sources))
+    for sym in SYMBOLOGIES:
+        for g, lo, hi in MODULE_GROUPS:
+            key = f"sym:{sym}/grp:{g}"
+            cells = []
+            for src in sources:
+                m = "-" if src == "reference" else crossed
+                cells.append(f"{zx.rate((src, m, 'printed', key))} / "
+                             f"{zx.rate((src, m, 'gain', key))}")
+            L.append(f"| {sym} | {g} | " + " | ".join(cells) + " |")
+    L.append("")
 
     L.append("## Second opinion: zbar on QR, Code 128 and EAN-13 (zbar / zxing-cpp, %)\n")
     L.append("| source | print | " + " | ".join(modes) + " |")
