@@ -46,13 +46,14 @@ for f in "$filter" "$readlabel" "$makeraster"; do
   [ -x "$f" ] || { echo "run.sh: $f missing; build first" >&2; exit 1; }
 done
 
-"$root/scripts/install-deps.sh" zint python3-zxing-cpp python3-zbar python3-numpy python3-pil \
-  poppler-utils
-# shellcheck source=../../scripts/print-pdf.sh
+"$root/scripts/install-deps.sh" zint python3-zxing-cpp python3-zbar python3-numpy python3-pil
+# shellcheck source=scripts/print-pdf.sh
 source "$root/scripts/print-pdf.sh" # make_serverbin
 
 start=$(date +%s)
-rm -rf "$out"
+# Only what this script writes, in case --out names a folder with more in it.
+rm -rf "$out/pages" "$out/raster" "$out/jobs" "$out/labels" "$out/runs.json" "$out/raw.tsv" \
+  "$out/table.md"
 mkdir -p "$out/raster" "$out/jobs" "$out/labels"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
