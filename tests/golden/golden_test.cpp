@@ -21,33 +21,35 @@
 
 namespace {
 
-// Ink coverage 0..1 of a page, drawn with exact area coverage.
+// A page drawn with exact area coverage, in integers so that every compiler draws it alike:
+// positions in sixteenths of a dot, levels 0..255, ink per dot up to 255 * 256.
+constexpr int kFull = 255 * 256;
 struct Canvas {
   int w, h;
-  std::vector<double> ink;
+  std::vector<int> ink;
   Canvas(int width, int height) : w(width), h(height), ink(size_t(width) * height, 0) {}
-  void Box(double x0, double y0, double x1, double y1, double level = 1) {
-    for (int y = std::max(0, int(y0)); y < std::min(h, int(std::ceil(y1))); ++y) {
-      const double cy = std::min(y1, y + 1.0) - std::max(y0, double(y));
-      for (int x = std::max(0, int(x0)); x < std::min(w, int(std::ceil(x1))); ++x) {
-        const double cx = std::min(x1, x + 1.0) - std::max(x0, double(x));
-        double& v = ink[size_t(y) * w + x];
-        v = std::min(1.0, v + cx * cy * level);
+  void Box(int x0, int y0, int x1, int y1, int level = 255) {
+    for (int y = std::max(0, y0 / 16); y < std::min(h, (y1 + 15) / 16); ++y) {
+      const int cy = std::min(y1, 16 * y + 16) - std::max(y0, 16 * y);
+      for (int x = std::max(0, x0 / 16); x < std::min(w, (x1 + 15) / 16); ++x) {
+        const int cx = std::min(x1, 16 * x + 16) - std::max(x0, 16 * x);
+        int& v = ink[size_t(y) * w + x];
+        v = std::min(kFull, v + cx * cy * level);
       }
     }
   }
-  // A square code of n modules with finder patterns at three corners.
-  void Code(std::mt19937& rng, double x, double y, double module, int n = 21) {
+  // A square code of 21 modules with finder patterns at three corners.
+  void Code(std::mt19937& rng, int x, int y, int module) {
     auto finder = [](int mx, int my) {
       const int r = std::max(std::abs(mx - 3), std::abs(my - 3));
       return r == 3 || r <= 1;
     };
-    for (int my = 0; my < n; ++my) {
-      for (int mx = 0; mx < n; ++mx) {
+    for (int my = 0; my < 21; ++my) {
+      for (int mx = 0; mx < 21; ++mx) {
         bool dark = rng() % 2;
         if (mx < 8 && my < 8) dark = mx < 7 && my < 7 && finder(mx, my);
-        if (mx >= n - 8 && my < 8) dark = mx > n - 8 && my < 7 && finder(mx - (n - 7), my);
-        if (mx < 8 && my >= n - 8) dark = mx < 7 && my > n - 8 && finder(mx, my - (n - 7));
+        if (mx >= 13 && my < 8) dark = mx > 13 && my < 7 && finder(mx - 14, my);
+        if (mx < 8 && my >= 13) dark = mx < 7 && my > 13 && finder(mx, my - 14);
         if (dark)
           Box(x + mx * module, y + my * module, x + (mx + 1) * module, y + (my + 1) * module);
       }
@@ -55,7 +57,7 @@ struct Canvas {
   }
   // Each dot becomes the mean of itself and its right, lower and lower-right neighbours.
   void Smooth2x2() {
-    auto at = [&](int x, int y) { return x < w && y < h ? ink[size_t(y) * w + x] : 0.0; };
+    auto at = [&](int x, int y) { return x < w && y < h ? ink[size_t(y) * w + x] : 0; };
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x)
         ink[size_t(y) * w + x] = (at(x, y) + at(x + 1, y) + at(x, y + 1) + at(x + 1, y + 1)) / 4;
@@ -65,35 +67,45 @@ struct Canvas {
 // A label: frame, text-like strokes, a barcode, two codes, a grey ramp and noise.
 Canvas LabelPicture(int w, int h, unsigned seed) {
   std::mt19937 rng(seed);
-  auto frac = [&] { return (rng() % 1000) / 1000.0; };
-  Canvas c(w, h);
-  Canvas scanned(w, h);
-  scanned.Code(rng, w * 0.55, h * 0.08, 3);  // recognised as a code once smoothed
+  auto sub = [&] { return static_cast<int>(rng() % 16); };  // a random part of a dot
+  const int W = 16 * w, H = 16 * h;
+  Canvas c(w, h), scanned(w, h);
+  scanned.Code(rng, W * 55 / 100, H * 8 / 100, 48);  // recognised as a code once smoothed
   scanned.Smooth2x2();
-  c.Box(2.3, 2.3, w - 2.3, 5.6);
-  c.Box(2.3, h - 5.6, w - 2.3, h - 2.3);
-  c.Box(2.3, 2.3, 5.1, h - 2.3);
+  c.Box(37, 37, W - 37, 90);
+  c.Box(37, H - 90, W - 37, H - 37);
+  c.Box(37, 37, 82, H - 37);
   for (int line = 0; line < 6; ++line) {
-    double x = 10 + frac();
-    const double y = 12 + line * 13.7;
-    while (x < w * 0.5) {
-      const double glyph = 3 + rng() % 6 + frac();
-      c.Box(x, y, x + 1.2 + frac(), y + 9.4);
-      if (rng() % 2) c.Box(x, y + 4 + frac() * 4, x + glyph, y + 5.3);
-      x += glyph + 1.5;
+    const int y = 192 + line * 219;
+    // One draw of the generator per statement: the order of draws within an expression is
+    // the compiler's.
+    for (int x = 160 + sub(), glyph; x < W / 2; x += glyph + 24) {
+      glyph = 16 * (3 + static_cast<int>(rng() % 6));
+      glyph += sub();
+      const int stem = 19 + sub();
+      c.Box(x, y, x + stem, y + 150);
+      if (rng() % 2) {
+        const int bar = y + 64 + 4 * sub();
+        c.Box(x, bar, x + glyph, y + 85);
+      }
     }
   }
-  for (double x = 10.4; x < w * 0.5; x += 2.5 + rng() % 4 * 1.25) {
-    c.Box(x, h * 0.62, x + 1.25 + rng() % 3 * 1.25, h * 0.85);
+  for (int x = 166; x < W / 2; x += 40 + static_cast<int>(rng() % 4) * 20) {
+    c.Box(x, H * 62 / 100, x + 20 + static_cast<int>(rng() % 3) * 20, H * 85 / 100);
   }
-  c.Code(rng, w * 0.58, h * 0.55, 2.6);  // area coverage: not recognised, still printed
-  for (int x = 0; x < w / 4; ++x)
-    c.Box(w * 0.05 + x, h * 0.88, w * 0.05 + x + 1, h * 0.95, x * 4.0 / w);
+  c.Code(rng, W * 58 / 100, H * 55 / 100, 42);  // area coverage: not recognised, still printed
+  for (int x = 0; x < w / 4; ++x) {
+    c.Box(16 * (w / 20 + x), H * 88 / 100, 16 * (w / 20 + x + 1), H * 95 / 100,
+          std::min(255, 1020 * x / w));
+  }
   for (int i = 0; i < w; ++i) {
-    const double x = w * 0.3 + rng() % (w / 5 + 1), y = h * 0.88 + rng() % 8;
-    c.Box(x, y, x + 1 + frac() * w / 5, y + 1 + rng() % 8, frac() * 0.6);
+    const int x = 16 * (w * 3 / 10 + static_cast<int>(rng() % (w / 5 + 1)));
+    const int y = H * 88 / 100 + 16 * static_cast<int>(rng() % 8);
+    const int right = x + 16 + sub() * w / 5;
+    const int bottom = y + 16 + 16 * static_cast<int>(rng() % 8);
+    c.Box(x, y, right, bottom, sub() * 10);
   }
-  for (size_t i = 0; i < c.ink.size(); ++i) c.ink[i] = std::min(1.0, c.ink[i] + scanned.ink[i]);
+  for (size_t i = 0; i < c.ink.size(); ++i) c.ink[i] = std::min(kFull, c.ink[i] + scanned.ink[i]);
   return c;
 }
 
@@ -104,14 +116,13 @@ std::string Rows(const Canvas& c, unsigned bits, const cups_page_header2_t& h) {
   for (int y = 0; y < c.h; ++y) {
     auto* row = reinterpret_cast<unsigned char*>(&rows[size_t(y) * h.cupsBytesPerLine]);
     for (int x = 0; x < c.w; ++x) {
-      const double v = c.ink[size_t(y) * c.w + x];
-      const auto grey = static_cast<unsigned char>(std::lround(v * 255));
-      if (bits == 8) row[x] = grey;
-      if (bits == 1 && v > 0.5) row[x / 8] |= 0x80 >> (x % 8);
+      const int grey = (c.ink[size_t(y) * c.w + x] + 128) / 256;
+      if (bits == 8) row[x] = static_cast<unsigned char>(grey);
+      if (bits == 1 && grey > 127) row[x / 8] |= 0x80 >> (x % 8);
       if (bits == 24) {
-        const double tint[3] = {1.0, x < c.w / 2 ? 0.6 : 1.0, y < c.h / 2 ? 0.3 : 1.0};
+        const int tint[3] = {10, x < c.w / 2 ? 6 : 10, y < c.h / 2 ? 3 : 10};  // tenths
         for (int k = 0; k < 3; ++k)
-          row[3 * x + k] = static_cast<unsigned char>(255 - std::lround(v * tint[k] * 255));
+          row[3 * x + k] = static_cast<unsigned char>(255 - grey * tint[k] / 10);
       }
     }
   }
@@ -151,9 +162,9 @@ struct Case {
   std::string options;
 };
 
-Canvas Flat(int w, int h, double level) {
+Canvas Flat(int w, int h, int level) {
   Canvas c(w, h);
-  c.Box(0, 0, w, h, level);
+  c.Box(0, 0, 16 * w, 16 * h, level);
   return c;
 }
 
@@ -177,7 +188,7 @@ std::vector<Case> Cases() {
   }
   const Canvas ramp = [] {
     Canvas c(256, 40);
-    for (int x = 0; x < 256; ++x) c.Box(x, 0, x + 1, 40, x / 255.0);
+    for (int x = 0; x < 256; ++x) c.Box(16 * x, 0, 16 * x + 16, 640, x);
     return c;
   }();
   for (const char* offset : {"-50", "-20", "0", "20", "50"}) {
@@ -185,12 +196,12 @@ std::vector<Case> Cases() {
                      {{ramp}},
                      std::string("Dithering=Threshold Threshold=") + offset});
   }
-  for (auto [name, level] : {std::pair{"black and white", 1.0},
-                             {"one dark level", 215 / 255.0},
-                             {"all black", -1.0},
-                             {"all white", 0.0}}) {
-    Canvas c = level < 0 ? Flat(64, 20, 1) : Flat(64, 20, 0);
-    if (level > 0) c.Box(8, 4, 40, 14, level);
+  for (auto [name, level] : {std::pair{"black and white", 255},
+                             {"one dark level", 215},
+                             {"all black", -1},
+                             {"all white", 0}}) {
+    Canvas c = Flat(64, 20, level < 0 ? 255 : 0);
+    if (level > 0) c.Box(128, 64, 640, 224, level);
     cases.push_back({std::string("threshold ") + name, {{c}}, "Dithering=Threshold"});
   }
   // Jobs of several pages: a code found on page 1 is kept for page 2; depths and copies vary.
