@@ -1,0 +1,107 @@
+// thermallabel-app: our label printers as IPP Everywhere printers (PAPPL).
+//
+//   thermallabel-app --port N --state DIR --printer NAME=203dpi|300dpi,DEVICE-URI ...
+//
+// Runs in the foreground until SIGTERM or SIGINT; the printers' settings are
+// kept in DIR across restarts.
+#include <pappl/pappl.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app_options.h"
+#include "label_driver.h"
+#include "pappl_fixes.h"
+
+namespace {
+
+struct SystemDeleter {
+  void operator()(pappl_system_t* s) const { papplSystemDelete(s); }
+};
+
+struct SaveTarget {
+  std::string file;
+};
+
+bool SaveState(pappl_system_t* system, void* data) {
+  return papplSystemSaveState(system, static_cast<SaveTarget*>(data)->file.c_str());
+}
+
+// A printer of the command line: kept with its settings when the state file
+// has it with the same model and device, made anew otherwise.
+bool EnsurePrinter(pappl_system_t* system, const PrinterArg& p) {
+  const std::string resource = "/ipp/print/" + p.name;
+  if (pappl_printer_t* old = papplSystemFindPrinter(system, resource.c_str(), 0, nullptr)) {
+    if (p.driver == papplPrinterGetDriverName(old) && p.uri == papplPrinterGetDeviceURI(old)) {
+      return true;
+    }
+    papplPrinterDelete(old);
+  }
+  pappl_printer_t* printer =
+      papplPrinterCreate(system, 0, p.name.c_str(), p.driver.c_str(), nullptr, p.uri.c_str());
+  if (!printer) {
+    fprintf(stderr, "ERROR: Unable to create printer %s (%s, %s)\n", p.name.c_str(),
+            p.driver.c_str(), p.uri.c_str());
+    return false;
+  }
+  SetLabelSupplies(printer);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  AppOptions options;
+  if (std::string error = ParseAppOptions(argc, argv, options); !error.empty()) {
+    fprintf(stderr, "ERROR: %s\n\n%s", error.c_str(), kAppUsage);
+    return 2;
+  }
+  if (options.help) {
+    fputs(kAppUsage, stdout);
+    return 0;
+  }
+  mkdir(options.state.c_str(), 0700);
+  const std::string spool = options.state + "/spool";
+  mkdir(spool.c_str(), 0700);
+  if (std::string error = CheckPortFree(options.listen, options.port); !error.empty()) {
+    fprintf(stderr, "ERROR: %s\n", error.c_str());
+    return 1;
+  }
+
+  pappl_soptions_t soptions = PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
+                              PAPPL_SOPTIONS_WEB_SECURITY | PAPPL_SOPTIONS_NO_TLS;
+  if (options.listen != "localhost") soptions |= PAPPL_SOPTIONS_WEB_REMOTE;
+  std::unique_ptr<pappl_system_t, SystemDeleter> system(
+      papplSystemCreate(soptions, "Thermal Label Printers", options.port, "_print,_universal",
+                        spool.c_str(), options.log.c_str(), options.logLevel, nullptr, false));
+  if (!system) {
+    fprintf(stderr, "ERROR: Unable to create the printer system\n");
+    return 1;
+  }
+  papplSystemSetPrinterDrivers(system.get(), DriverCount(), Drivers(), nullptr, nullptr,
+                               LabelDriverCallback, nullptr);
+  papplSystemSetFooterHTML(system.get(), "Thermal label printer application");
+  InstallPapplFixes(system.get());
+
+  SaveTarget save{options.state + "/thermallabel-app.state"};
+  papplSystemLoadState(system.get(), save.file.c_str());
+  for (const PrinterArg& p : options.printers) {
+    if (!EnsurePrinter(system.get(), p)) return 1;
+  }
+  papplSystemSetSaveCallback(system.get(), SaveState, &save);
+
+  const char* host = options.listen == "*" ? nullptr : options.listen.c_str();
+  if (!papplSystemAddListeners(system.get(), host)) {
+    fprintf(stderr, "ERROR: Unable to listen on %s port %d\n", options.listen.c_str(),
+            options.port);
+    return 1;
+  }
+  fprintf(stderr, "INFO: Listening on http://%s:%d/\n", options.listen.c_str(), options.port);
+  papplSystemRun(system.get());
+  return 0;
+}

@@ -1,0 +1,151 @@
+// What PAPPL 1.3.1 gets wrong, built around.
+#include "pappl_fixes.h"
+
+#include <cups/cups.h>
+#include <dlfcn.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace {
+
+struct AddrListDeleter {
+  void operator()(http_addrlist_t* a) const { httpAddrFreeList(a); }
+};
+
+struct IppDeleter {
+  void operator()(ipp_t* ipp) const { ippDelete(ipp); }
+};
+struct ArrayDeleter {
+  void operator()(cups_array_t* a) const { cupsArrayDelete(a); }
+};
+
+constexpr const char* kTearOffset = "label-tear-offset-configured";
+
+// A valid tear-off offset of the request, taken out of it.
+std::optional<int> TakeTearOffset(pappl_printer_t* printer, ipp_t* request) {
+  ipp_attribute_t* a = ippFindAttribute(request, kTearOffset, IPP_TAG_ZERO);
+  if (!a || ippGetGroupTag(a) != IPP_TAG_PRINTER || ippGetValueTag(a) != IPP_TAG_INTEGER ||
+      ippGetCount(a) != 1) {
+    return std::nullopt;
+  }
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  const int value = ippGetInteger(a, 0);
+  if (value < data.tear_offset_supported[0] || value > data.tear_offset_supported[1]) {
+    return std::nullopt;
+  }
+  ippDeleteAttribute(request, a);
+  return value;
+}
+
+// Sets the tear-off offset, the vendor defaults passed on as they are.
+void SetTearOffset(pappl_printer_t* printer, int value) {
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  data.tear_offset_configured = value;
+  std::unique_ptr<ipp_t, IppDeleter> attrs(papplPrinterGetDriverAttributes(printer));
+  int count = 0;
+  cups_option_t* vendor = nullptr;
+  for (int i = 0; i < data.num_vendor; ++i) {
+    const std::string name = std::string(data.vendor[i]) + "-default";
+    if (ipp_attribute_t* a = ippFindAttribute(attrs.get(), name.c_str(), IPP_TAG_ZERO)) {
+      char text[256];
+      ippAttributeString(a, text, sizeof text);
+      count = cupsAddOption(data.vendor[i], text, count, &vendor);
+    }
+  }
+  papplPrinterSetDriverDefaults(printer, &data, count, vendor);
+  cupsFreeOptions(count, vendor);
+}
+
+void FixPrinterAttributes(pappl_printer_t* printer, ipp_t* request, ipp_t* response) {
+  std::unique_ptr<cups_array_t, ArrayDeleter> ra(ippCreateRequestedArray(request));
+  auto requested = [&](const char* name) {
+    return !ra || cupsArrayFind(ra.get(), const_cast<char*>(name)) ||
+           cupsArrayFind(ra.get(), const_cast<char*>("printer-defaults"));
+  };
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  if (ipp_attribute_t* wrong = ippFindAttribute(response, "printer-speed-default", IPP_TAG_ZERO)) {
+    ippDeleteAttribute(response, wrong);
+  }
+  if (requested("print-speed-default") &&
+      !ippFindAttribute(response, "print-speed-default", IPP_TAG_ZERO)) {
+    ippAddInteger(response, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "print-speed-default",
+                  data.speed_default);
+  }
+  if (requested("print-darkness-default") &&
+      !ippFindAttribute(response, "print-darkness-default", IPP_TAG_ZERO)) {
+    ippAddInteger(response, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "print-darkness-default",
+                  data.darkness_default);
+  }
+  if (ipp_attribute_t* a =
+          ippFindAttribute(response, "printer-settable-attributes", IPP_TAG_KEYWORD)) {
+    for (int i = 0; i < ippGetCount(a); ++i) {
+      if (strcmp(ippGetString(a, i, nullptr), "label-tear-off-configured") == 0) {
+        ippSetString(response, &a, i, kTearOffset);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+std::string CheckPortFree(const std::string& host, int port) {
+  const std::string service = std::to_string(port);
+  std::unique_ptr<http_addrlist_t, AddrListDeleter> addrs(
+      httpAddrGetList(host == "*" ? nullptr : host.c_str(), AF_UNSPEC, service.c_str()));
+  if (!addrs) return "unable to look up " + host;
+  for (http_addrlist_t* a = addrs.get(); a; a = a->next) {
+    const int fd = socket(a->addr.addr.sa_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) continue;
+    const int on = 1;
+    // As PAPPL binds: address reuse on, so only a live listener is in the way.
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (a->addr.addr.sa_family == AF_INET6)
+      setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+    const int rc = bind(fd, &a->addr.addr, static_cast<socklen_t>(httpAddrLength(&a->addr)));
+    const int err = errno;
+    close(fd);
+    if (rc != 0 && err == EADDRINUSE) {
+      char text[256];
+      return "port " + service + " is in use on " + httpAddrString(&a->addr, text, sizeof text);
+    }
+  }
+  return {};
+}
+
+void InstallPapplFixes(pappl_system_t*) {}
+
+// PAPPL's IPP service of one printer, wrapped: PAPPL 1.3.1 exports its
+// internal functions and calls them through its symbol table, so this
+// definition is the one it calls, and the library's own is the next one.
+//  1. Set-Printer-Attributes: label-tear-offset-configured is refused for
+//     every value; a valid value is taken out of the request and set here.
+//  2. Get-Printer-Attributes: print-darkness-default is missing,
+//     print-speed-default comes as printer-speed-default, and the settable
+//     list names label-tear-off-configured.
+extern "C" void _papplPrinterProcessIPP(pappl_client_t* client) {
+  using Process = void (*)(pappl_client_t*);
+  static const Process next =
+      reinterpret_cast<Process>(dlsym(RTLD_NEXT, "_papplPrinterProcessIPP"));
+  if (!next) return;
+  pappl_printer_t* printer = papplClientGetPrinter(client);
+  ipp_t* request = papplClientGetRequest(client);
+  const ipp_op_t op = papplClientGetOperation(client);
+  if (!printer || !request) return next(client);
+
+  std::optional<int> tearOffset;
+  if (op == IPP_OP_SET_PRINTER_ATTRIBUTES) tearOffset = TakeTearOffset(printer, request);
+  next(client);
+  ipp_t* response = papplClientGetResponse(client);
+  if (!response || ippGetStatusCode(response) != IPP_STATUS_OK) return;
+  if (tearOffset) SetTearOffset(printer, *tearOffset);
+  if (op == IPP_OP_GET_PRINTER_ATTRIBUTES) FixPrinterAttributes(printer, request, response);
+}
