@@ -315,6 +315,16 @@ bool LabelDriverCallback(pappl_system_t*, const char* driver_name, const char*, 
 
   ipp_t* a = ippNew();
   AddVendorAttributes(a);
+  // What IPP Everywhere asks for and PAPPL 1.3.1 leaves out.
+  ippAddBoolean(a, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+  static const char* const overrides[] = {"document-number", "pages"};
+  ippAddStrings(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "overrides-supported", 2, nullptr, overrides);
+  ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr,
+               "auto");
+  ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr,
+               "auto");
+  ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back", nullptr,
+               "normal");
   *attrs = a;
   return true;
 }

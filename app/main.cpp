@@ -25,11 +25,13 @@ struct SystemDeleter {
 };
 
 struct SaveTarget {
-  std::string file;
+  std::string file, speeds;
 };
 
 bool SaveState(pappl_system_t* system, void* data) {
-  return papplSystemSaveState(system, static_cast<SaveTarget*>(data)->file.c_str());
+  const auto* target = static_cast<SaveTarget*>(data);
+  return papplSystemSaveState(system, target->file.c_str()) &&
+         SaveSpeedDefaults(system, target->speeds);
 }
 
 // A printer of the command line: kept with its settings when the state file
@@ -49,7 +51,6 @@ bool EnsurePrinter(pappl_system_t* system, const PrinterArg& p) {
             p.driver.c_str(), p.uri.c_str());
     return false;
   }
-  SetLabelSupplies(printer);
   return true;
 }
 
@@ -73,8 +74,9 @@ int main(int argc, char* argv[]) {
     return 1;
   }
 
-  pappl_soptions_t soptions = PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
-                              PAPPL_SOPTIONS_WEB_SECURITY | PAPPL_SOPTIONS_NO_TLS;
+  pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
+                              PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY |
+                              PAPPL_SOPTIONS_NO_TLS;
   if (options.listen != "localhost") soptions |= PAPPL_SOPTIONS_WEB_REMOTE;
   std::unique_ptr<pappl_system_t, SystemDeleter> system(
       papplSystemCreate(soptions, "Thermal Label Printers", options.port, "_print,_universal",
@@ -88,11 +90,15 @@ int main(int argc, char* argv[]) {
   papplSystemSetFooterHTML(system.get(), "Thermal label printer application");
   InstallPapplFixes(system.get());
 
-  SaveTarget save{options.state + "/thermallabel-app.state"};
+  SaveTarget save{options.state + "/thermallabel-app.state", options.state + "/print-speeds"};
   papplSystemLoadState(system.get(), save.file.c_str());
   for (const PrinterArg& p : options.printers) {
     if (!EnsurePrinter(system.get(), p)) return 1;
   }
+  LoadSpeedDefaults(system.get(), save.speeds);
+  // Supplies are not kept in the state file.
+  papplSystemIteratePrinters(
+      system.get(), [](pappl_printer_t* printer, void*) { SetLabelSupplies(printer); }, nullptr);
   papplSystemSetSaveCallback(system.get(), SaveState, &save);
 
   const char* host = options.listen == "*" ? nullptr : options.listen.c_str();

@@ -4,9 +4,11 @@
 #include <cups/cups.h>
 #include <dlfcn.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -44,11 +46,13 @@ std::optional<int> TakeTearOffset(pappl_printer_t* printer, ipp_t* request) {
   return value;
 }
 
-// Sets the tear-off offset, the vendor defaults passed on as they are.
-void SetTearOffset(pappl_printer_t* printer, int value) {
+// Changes a printer's driver defaults; the vendor defaults are passed on as
+// they are, so that PAPPL keeps them.
+template <typename Change>
+void UpdateDriverDefaults(pappl_printer_t* printer, Change change) {
   pappl_pr_driver_data_t data;
   papplPrinterGetDriverData(printer, &data);
-  data.tear_offset_configured = value;
+  change(data);
   std::unique_ptr<ipp_t, IppDeleter> attrs(papplPrinterGetDriverAttributes(printer));
   int count = 0;
   cups_option_t* vendor = nullptr;
@@ -62,6 +66,11 @@ void SetTearOffset(pappl_printer_t* printer, int value) {
   }
   papplPrinterSetDriverDefaults(printer, &data, count, vendor);
   cupsFreeOptions(count, vendor);
+}
+
+void SetTearOffset(pappl_printer_t* printer, int value) {
+  UpdateDriverDefaults(printer,
+                       [&](pappl_pr_driver_data_t& d) { d.tear_offset_configured = value; });
 }
 
 void FixPrinterAttributes(pappl_printer_t* printer, ipp_t* request, ipp_t* response) {
@@ -95,6 +104,18 @@ void FixPrinterAttributes(pappl_printer_t* printer, ipp_t* request, ipp_t* respo
   }
 }
 
+// Whether avahi-daemon answers on its socket.
+bool AvahiDaemonRunning() {
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  snprintf(addr.sun_path, sizeof addr.sun_path, "%s", "/run/avahi-daemon/socket");
+  const bool up = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  close(fd);
+  return up;
+}
+
 }  // namespace
 
 std::string CheckPortFree(const std::string& host, int port) {
@@ -122,6 +143,55 @@ std::string CheckPortFree(const std::string& host, int port) {
 }
 
 void InstallPapplFixes(pappl_system_t*) {}
+
+// PAPPL's device list looks for network printers through Avahi, and aborts
+// the process (an assertion in libavahi-client) when avahi-daemon is not
+// running: the web interface's /addprinter page and the PAPPL-Find-Devices
+// operation did so. Without the daemon the list leaves DNS-SD out.
+extern "C" bool papplDeviceList(pappl_devtype_t types, pappl_device_cb_t cb, void* data,
+                                pappl_deverror_cb_t err_cb, void* err_data) {
+  using List = bool (*)(pappl_devtype_t, pappl_device_cb_t, void*, pappl_deverror_cb_t, void*);
+  static const List next = reinterpret_cast<List>(dlsym(RTLD_NEXT, "papplDeviceList"));
+  if (!next) return false;
+  if ((types & PAPPL_DEVTYPE_DNS_SD) && !AvahiDaemonRunning()) {
+    types = static_cast<pappl_devtype_t>(types & ~PAPPL_DEVTYPE_DNS_SD);
+  }
+  return next(types, cb, data, err_cb, err_data);
+}
+
+bool SaveSpeedDefaults(pappl_system_t* system, const std::string& file) {
+  std::string text;
+  papplSystemIteratePrinters(
+      system,
+      [](pappl_printer_t* printer, void* out) {
+        pappl_pr_driver_data_t data;
+        papplPrinterGetDriverData(printer, &data);
+        *static_cast<std::string*>(out) += std::to_string(papplPrinterGetID(printer)) + " " +
+                                           std::to_string(data.speed_default) + "\n";
+      },
+      &text);
+  const std::string temp = file + ".new";
+  FILE* f = fopen(temp.c_str(), "w");
+  if (!f) return false;
+  const bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
+  if (fclose(f) != 0 || !ok) return false;
+  return rename(temp.c_str(), file.c_str()) == 0;
+}
+
+void LoadSpeedDefaults(pappl_system_t* system, const std::string& file) {
+  FILE* f = fopen(file.c_str(), "r");
+  if (!f) return;
+  int id = 0, speed = 0;
+  while (fscanf(f, "%d %d", &id, &speed) == 2) {
+    pappl_printer_t* printer = papplSystemFindPrinter(system, nullptr, id, nullptr);
+    if (!printer) continue;
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(printer, &data);
+    if (speed < data.speed_supported[0] || speed > data.speed_supported[1]) continue;
+    UpdateDriverDefaults(printer, [&](pappl_pr_driver_data_t& d) { d.speed_default = speed; });
+  }
+  fclose(f);
+}
 
 // PAPPL's IPP service of one printer, wrapped: PAPPL 1.3.1 exports its
 // internal functions and calls them through its symbol table, so this

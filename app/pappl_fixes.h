@@ -2,6 +2,11 @@
 //
 //   CheckPortFree      papplSystemAddListeners reports success on a taken port
 //   InstallPapplFixes  the system-wide fixes, before papplSystemRun
+//   SaveSpeedDefaults, LoadSpeedDefaults   print-speed-default, which PAPPL's
+//                      state file leaves out, in a file of its own
+//
+// Set-Printer-Attributes and Get-Printer-Attributes are corrected in
+// pappl_fixes.cpp by a wrapper of PAPPL's printer IPP service.
 #pragma once
 
 #include <pappl/pappl.h>
@@ -13,3 +18,6 @@
 std::string CheckPortFree(const std::string& host, int port);
 
 void InstallPapplFixes(pappl_system_t* system);
+
+bool SaveSpeedDefaults(pappl_system_t* system, const std::string& file);
+void LoadSpeedDefaults(pappl_system_t* system, const std::string& file);
