@@ -20,11 +20,11 @@
 #include <random>
 #include <vector>
 
-#include "code_detect.h"
-#include "color2bw.h"
-#include "error_diffusion.h"
-#include "ordered_dither.h"
-#include "otsu.h"
+#include "adaptive/code_detect.h"
+#include "convert/color2bw.h"
+#include "convert/error_diffusion.h"
+#include "convert/ordered_dither.h"
+#include "convert/otsu.h"
 
 namespace {
 

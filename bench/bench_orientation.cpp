@@ -17,7 +17,7 @@
 #include <random>
 #include <vector>
 
-#include "orientation.h"
+#include "label/orientation.h"
 
 namespace {
 

@@ -34,8 +34,8 @@
 #include <vector>
 
 #if defined(FLOOR_DUMP)
-#include "image_dump.h"
-#include "page_intake.h"
+#include "driver/page_dump.h"
+#include "driver/page_intake.h"
 #endif
 
 #if defined(__SSE2__)

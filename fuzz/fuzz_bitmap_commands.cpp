@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "label_job.h"
-#include "label_output.h"
+#include "label/label_output.h"
 
 namespace {
 

@@ -25,12 +25,12 @@
 #include <cstring>
 #include <vector>
 
-#include "border.h"
-#include "code_detect.h"
-#include "color2bw.h"
-#include "error_diffusion.h"
-#include "ordered_dither.h"
-#include "otsu.h"
+#include "convert/border.h"
+#include "adaptive/code_detect.h"
+#include "convert/color2bw.h"
+#include "convert/error_diffusion.h"
+#include "convert/ordered_dither.h"
+#include "convert/otsu.h"
 
 namespace {
 

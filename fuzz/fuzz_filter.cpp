@@ -23,8 +23,8 @@
 #include <cstring>
 #include <string>
 
-#include "code_detect.h"
-#include "filter.h"
+#include "adaptive/code_detect.h"
+#include "driver/filter.h"
 #include "job_input.h"
 #include "label_job.h"
 

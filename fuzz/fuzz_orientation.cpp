@@ -15,7 +15,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "orientation.h"
+#include "label/orientation.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "label_job.h"
+#include "job_reader.h"
 
 namespace {
 

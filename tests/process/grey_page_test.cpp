@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "color2bw.h"
-#include "label_output.h"
+#include "convert/color2bw.h"
+#include "label/label_output.h"
 #include "ppd_fixture.h"
 #include "run.h"
 

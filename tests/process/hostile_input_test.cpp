@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "filter.h"
+#include "driver/filter.h"
 #include "job_input.h"
 #include "ppd_fixture.h"
 #include "raster_stream.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "label_output.h"
+#include "label/label_output.h"
 #include "ppd_fixture.h"
 #include "run.h"
 

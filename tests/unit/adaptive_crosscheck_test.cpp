@@ -27,10 +27,10 @@
 #include <vector>
 
 #include "adaptive_reference.h"
-#include "code_detect.h"
-#include "color2bw.h"
+#include "adaptive/code_detect.h"
+#include "convert/color2bw.h"
 #include "grey_page.h"
-#include "line_rules.h"
+#include "adaptive/line_rules.h"
 
 namespace {
 

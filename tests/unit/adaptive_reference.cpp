@@ -15,7 +15,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "otsu.h"
+#include "convert/otsu.h"
 
 namespace reference {
 

@@ -6,7 +6,7 @@
 //   - ConvertToGray: grey pixels kept, the luma of colours, clamping and snapping;
 //   - a cross-check of all three against plain renderings over many random and structured
 //     images, byte for byte, padding included.
-#include "border.h"
+#include "convert/border.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 //   CodeDetect.*   smoothed finders found, crisp ones not; the 43-pixel
 //                  minimum; square fallback and bottom-left finder; full table
 
-#include "code_detect.h"
+#include "adaptive/code_detect.h"
 
 #include <gtest/gtest.h>
 

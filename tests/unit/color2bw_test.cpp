@@ -6,7 +6,7 @@
 //                same decisions as pixel by pixel (strides padded by 0 to 3)
 //   Threshold.*  mode 1: Otsu's cut and the light offset
 
-#include "color2bw.h"
+#include "convert/color2bw.h"
 
 #include <gtest/gtest.h>
 
@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "code_detect.h"
+#include "adaptive/code_detect.h"
 #include "grey_page.h"
-#include "line_rules.h"
+#include "adaptive/line_rules.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 //   - the last row and column, column 0, clamping, the snapping of colour pixels, padding;
 //   - a cross-check against a plain per-byte rendering over many random and structured
 //     images, byte for byte, padding included.
-#include "error_diffusion.h"
+#include "convert/error_diffusion.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 #include <random>
 #include <vector>
 
-#include "border.h"
+#include "convert/border.h"
 #include "halftone_reference.h"
 
 namespace {

@@ -4,7 +4,7 @@
 //   GreySteps.*   transitions found by kind, rows skipped, the column past the last
 //   Indexed.*     finder detection with the index answers as without it
 
-#include "grey_steps.h"
+#include "adaptive/grey_steps.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "code_detect.h"
-#include "code_detect_internal.h"
+#include "adaptive/code_detect.h"
+#include "adaptive/code_detect_internal.h"
 #include "grey_page.h"
 
 namespace {

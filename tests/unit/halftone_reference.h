@@ -25,7 +25,7 @@
 #include <random>
 #include <vector>
 
-#include "border.h"  // GrayFinish only
+#include "convert/border.h"  // GrayFinish only
 
 // The luma below must round one operation at a time, as the filter does; a fused multiply-add
 // would move some pixels across a grey level.

@@ -1,6 +1,6 @@
 // The label job of one page: setup commands from the PPD choices, the band
 // scan, and the whole page text.
-#include "label_output.h"
+#include "label/label_output.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "label_settings.h"
+#include "label/label_settings.h"
 #include "ppd_fixture.h"
 
 using namespace std::string_literals;

@@ -11,14 +11,14 @@
 // wrong guard or a tolerance off by one would flip the result; the pairs
 // differ in one value.
 
-#include "line_rules.h"
+#include "adaptive/line_rules.h"
 
 #include <gtest/gtest.h>
 
 #include <utility>
 #include <vector>
 
-#include "code_detect.h"
+#include "adaptive/code_detect.h"
 #include "grey_page.h"
 
 namespace {

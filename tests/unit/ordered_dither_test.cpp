@@ -4,7 +4,7 @@
 //   - the preparation passes run first (boundary snapping, clamped grey conversion);
 //   - a cross-check against a plain rendering over many random and structured images, byte
 //     for byte, padding included.
-#include "ordered_dither.h"
+#include "convert/ordered_dither.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "border.h"
+#include "convert/border.h"
 #include "halftone_reference.h"
 
 namespace {

@@ -5,7 +5,7 @@
 //   Hand-worked cases: single ink dots, row edges, padding, negative
 //   Cross-checks against the reference on odd sizes with dirty padding
 //   Round trips: four quarter turns, two half turns, two mirrors
-#include "orientation.h"
+#include "label/orientation.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 //     groups and remainders, empty images;
 //   - a cross-check against a plain rendering of the method over many random and structured
 //     pages, byte for byte.
-#include "otsu.h"
+#include "convert/otsu.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // Contents
 //   RowAboveRuns.*   hand-worked runs; the index agrees with the plain scan
 
-#include "row_above_runs.h"
+#include "adaptive/row_above_runs.h"
 
 #include <gtest/gtest.h>
 

@@ -18,16 +18,16 @@
 //   - the pixel left of column 0 only when y >= 1: the previous row's last
 //     three bytes.
 
-#include "line_rules.h"
+#include "adaptive/line_rules.h"
 
 #include <cstddef>
 #include <cstdio>
 #include <optional>
 
-#include "code_detect.h"
-#include "code_detect_internal.h"
-#include "line_rules_internal.h"
-#include "row_above_runs.h"
+#include "adaptive/code_detect.h"
+#include "adaptive/code_detect_internal.h"
+#include "adaptive/line_rules_internal.h"
+#include "adaptive/row_above_runs.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 //   IntakeColourPage    24-bit page -> Color2BW in place
 //   WorkingImageStride  three bytes per dot, rounded up to four bytes
 //   PageDumpPath        where grey pages are dumped
-#include "page_intake.h"
+#include "driver/page_intake.h"
 
 #include <strings.h>
 #include <sys/mman.h>
@@ -20,10 +20,10 @@
 #include <cstring>
 #include <memory>
 
-#include "color2bw.h"
-#include "image_dump.h"
+#include "convert/color2bw.h"
+#include "driver/page_dump.h"
 #include "log.h"
-#include "raster_header.h"
+#include "driver/raster_header.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 //
 // All kernels move whole bytes or words; the results are the same, bit for
 // bit, as moving one dot at a time.
-#include "orientation.h"
+#include "label/orientation.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,7 +1,7 @@
 // Automatic threshold of a page.
 //
 //   otsu  greys the working image in place and returns Otsu's threshold of its grey histogram
-#include "otsu.h"
+#include "convert/otsu.h"
 
 #include <bit>
 #include <cstddef>

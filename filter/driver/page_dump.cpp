@@ -4,7 +4,7 @@
 // (names, addresses), so it is only ever written into a regular file of the
 // filter's own user, never through a symbolic link, and readable by that user
 // alone.
-#include "image_dump.h"
+#include "driver/page_dump.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

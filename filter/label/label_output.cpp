@@ -3,7 +3,7 @@
 // A page's job is built whole in one string (setup commands, bitmap commands,
 // print command) and handed to standard output in a single write, so that a
 // cancelled or failing job never leaves half a label in the stream.
-#include "label_output.h"
+#include "label/label_output.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -11,9 +11,9 @@
 #include <new>
 #include <vector>
 
-#include "label_settings.h"
+#include "label/label_settings.h"
 #include "log.h"
-#include "orientation.h"
+#include "label/orientation.h"
 
 namespace {
 

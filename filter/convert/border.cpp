@@ -8,7 +8,7 @@
 //   SnapBordersThenConvertToGray  both passes, the second skipping the rows the first found grey
 //
 // Both dithering methods call these; there is no second copy of them.
-#include "border.h"
+#include "convert/border.h"
 
 #include <algorithm>
 #include <bit>

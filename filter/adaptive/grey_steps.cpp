@@ -5,7 +5,7 @@
 //   GreySteps::NextStep         scans a row's bits 64 columns at a time
 //   GreySteps::NextRowWithStep  jumps over rows by powers of two
 
-#include "grey_steps.h"
+#include "adaptive/grey_steps.h"
 
 #include <algorithm>
 #include <bit>

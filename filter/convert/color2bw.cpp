@@ -5,7 +5,7 @@
 //              every exactly black pixel as an ink bit of the page bitmap
 //   (internal) ConvertAdaptive, ConvertThreshold, PackBlackPixels
 
-#include "color2bw.h"
+#include "convert/color2bw.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -13,12 +13,12 @@
 #include <memory>
 #include <vector>
 
-#include "error_diffusion.h"
-#include "grey_steps.h"
-#include "line_rules_internal.h"
-#include "ordered_dither.h"
-#include "otsu.h"
-#include "row_above_runs.h"
+#include "convert/error_diffusion.h"
+#include "adaptive/grey_steps.h"
+#include "adaptive/line_rules_internal.h"
+#include "convert/ordered_dither.h"
+#include "convert/otsu.h"
+#include "adaptive/row_above_runs.h"
 
 namespace {
 

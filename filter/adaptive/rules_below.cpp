@@ -9,7 +9,7 @@
 // it: typically the first rows of a dark or light shape seen from its top
 // edge.  The rules split three ways on O and U.
 
-#include "line_rules_internal.h"
+#include "adaptive/line_rules_internal.h"
 
 namespace {
 

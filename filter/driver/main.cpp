@@ -1,4 +1,4 @@
 // rastertolabel: CUPS filter from raster pages to label printer jobs.
-#include "filter.h"
+#include "driver/filter.h"
 
 int main(int argc, char* argv[]) { return RunFilter(argc, argv); }

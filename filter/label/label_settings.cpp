@@ -3,7 +3,7 @@
 // Choices are compared by name without regard to case; their names are
 // inserted into the commands verbatim, because the printer description names
 // its choices by the printer's own numbers (millimetres, speed, darkness).
-#include "label_settings.h"
+#include "label/label_settings.h"
 
 #include <strings.h>
 
@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "log.h"
-#include "raster_header.h"
+#include "driver/raster_header.h"
 
 namespace {
 

@@ -5,14 +5,14 @@
 //                     on to its mid-grey neighbours with the weights 7/16, 3/16, 5/16, 1/16
 //   FindNearestColor  the palette entry nearest to a packed colour
 //   PlusTruncate      a byte plus a signed share, clamped to 0..255
-#include "error_diffusion.h"
+#include "convert/error_diffusion.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#include "border.h"
+#include "convert/border.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 //                           ranges, block ranges, prefix sums
 //   RowAboveRuns::EndOfRun  where a run ends, by the index
 
-#include "row_above_runs.h"
+#include "adaptive/row_above_runs.h"
 
 #include <algorithm>
 

@@ -2,14 +2,14 @@
 //
 //   OrderedDither  prepares the working image (border snapping, grey conversion with clamping)
 //                  and dithers it with a 3 x 3 threshold matrix laid over the page in tiles
-#include "ordered_dither.h"
+#include "convert/ordered_dither.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#include "border.h"
+#include "convert/border.h"
 
 namespace {
 

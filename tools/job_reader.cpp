@@ -1,5 +1,5 @@
-// Strict reading of a label job (see label_job.h).
-#include "label_job.h"
+// Strict reading of a label job (see job_reader.h).
+#include "job_reader.h"
 
 #include <bit>
 #include <cstdio>

@@ -19,13 +19,13 @@
 //
 // Both routines read only the grey snapshot, never the image being decided.
 
-#include "code_detect.h"
+#include "adaptive/code_detect.h"
 
 #include <cstddef>
 #include <cstdio>
 
-#include "code_detect_internal.h"
-#include "grey_steps.h"
+#include "adaptive/code_detect_internal.h"
+#include "adaptive/grey_steps.h"
 
 RECT TwoDimensionCodeRect[kTwoDimensionCodeSlots] = {};
 

@@ -9,7 +9,7 @@
 // by a clear step is decided by the direction of the step and its own
 // brightness.
 
-#include "line_rules_internal.h"
+#include "adaptive/line_rules_internal.h"
 
 namespace {
 auto within = [](int a, int b, int k) { return a - b >= -k && a - b <= k; };

@@ -10,7 +10,7 @@
 // to ProcessData, which writes its whole label job at once.  A page whose rows
 // have been read is always written, also when SIGTERM or the end of the
 // stream cut it short.
-#include "filter.h"
+#include "driver/filter.h"
 
 #include <cups/cups.h>
 #include <cups/ppd.h>
@@ -31,10 +31,10 @@
 #include <utility>
 #include <vector>
 
-#include "label_output.h"
+#include "label/label_output.h"
 #include "log.h"
-#include "page_intake.h"
-#include "raster_header.h"
+#include "driver/page_intake.h"
+#include "driver/raster_header.h"
 
 // Prints "<prefix>: <message> - <system error>" in the job's language.
 extern "C" int _cupsLangPrintError(const char* prefix, const char* message);
