@@ -11,8 +11,8 @@
 #include <memory>
 #include <mutex>
 
-#include "label_output.h"
-#include "page_intake.h"
+#include "label/label_output.h"
+#include "driver/page_intake.h"
 
 namespace {
 
