@@ -16,6 +16,7 @@
 
 #include "app_options.h"
 #include "label_driver.h"
+#include "label_page.h"
 #include "pappl_fixes.h"
 
 namespace {
@@ -99,6 +100,7 @@ int main(int argc, char* argv[]) {
   // Supplies are not kept in the state file.
   papplSystemIteratePrinters(
       system.get(), [](pappl_printer_t* printer, void*) { SetLabelSupplies(printer); }, nullptr);
+  AddLabelPages(system.get());
   papplSystemSetSaveCallback(system.get(), SaveState, &save);
 
   const char* host = options.listen == "*" ? nullptr : options.listen.c_str();

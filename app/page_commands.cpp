@@ -11,8 +11,8 @@
 #include <memory>
 #include <mutex>
 
-#include "label/label_output.h"
 #include "driver/page_intake.h"
+#include "label/label_output.h"
 
 namespace {
 

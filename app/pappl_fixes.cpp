@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,28 +45,6 @@ std::optional<int> TakeTearOffset(pappl_printer_t* printer, ipp_t* request) {
   }
   ippDeleteAttribute(request, a);
   return value;
-}
-
-// Changes a printer's driver defaults; the vendor defaults are passed on as
-// they are, so that PAPPL keeps them.
-template <typename Change>
-void UpdateDriverDefaults(pappl_printer_t* printer, Change change) {
-  pappl_pr_driver_data_t data;
-  papplPrinterGetDriverData(printer, &data);
-  change(data);
-  std::unique_ptr<ipp_t, IppDeleter> attrs(papplPrinterGetDriverAttributes(printer));
-  int count = 0;
-  cups_option_t* vendor = nullptr;
-  for (int i = 0; i < data.num_vendor; ++i) {
-    const std::string name = std::string(data.vendor[i]) + "-default";
-    if (ipp_attribute_t* a = ippFindAttribute(attrs.get(), name.c_str(), IPP_TAG_ZERO)) {
-      char text[256];
-      ippAttributeString(a, text, sizeof text);
-      count = cupsAddOption(data.vendor[i], text, count, &vendor);
-    }
-  }
-  papplPrinterSetDriverDefaults(printer, &data, count, vendor);
-  cupsFreeOptions(count, vendor);
 }
 
 void SetTearOffset(pappl_printer_t* printer, int value) {
@@ -117,6 +96,27 @@ bool AvahiDaemonRunning() {
 }
 
 }  // namespace
+
+// The vendor defaults are passed on as they are, so that PAPPL keeps them.
+void UpdateDriverDefaults(pappl_printer_t* printer,
+                          const std::function<void(pappl_pr_driver_data_t&)>& change) {
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  change(data);
+  std::unique_ptr<ipp_t, IppDeleter> attrs(papplPrinterGetDriverAttributes(printer));
+  int count = 0;
+  cups_option_t* vendor = nullptr;
+  for (int i = 0; i < data.num_vendor; ++i) {
+    const std::string name = std::string(data.vendor[i]) + "-default";
+    if (ipp_attribute_t* a = ippFindAttribute(attrs.get(), name.c_str(), IPP_TAG_ZERO)) {
+      char text[256];
+      ippAttributeString(a, text, sizeof text);
+      count = cupsAddOption(data.vendor[i], text, count, &vendor);
+    }
+  }
+  papplPrinterSetDriverDefaults(printer, &data, count, vendor);
+  cupsFreeOptions(count, vendor);
+}
 
 std::string CheckPortFree(const std::string& host, int port) {
   const std::string service = std::to_string(port);
