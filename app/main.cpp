@@ -4,9 +4,12 @@
 //
 // Runs in the foreground until SIGTERM or SIGINT; the printers' settings are
 // kept in DIR across restarts.
+#include <fcntl.h>
 #include <pappl/pappl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -79,9 +82,30 @@ int main(int argc, char* argv[]) {
                               PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY |
                               PAPPL_SOPTIONS_NO_TLS;
   if (options.listen != "localhost") soptions |= PAPPL_SOPTIONS_WEB_REMOTE;
+  if (options.log != "-") {
+    const int fd = open(options.log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0 || dup2(fd, STDERR_FILENO) < 0) {
+      fprintf(stderr, "ERROR: Unable to open the log %s: %s\n", options.log.c_str(),
+              strerror(errno));
+      return 1;
+    }
+    close(fd);
+  }
+  // PAPPL 1.3.1 deadlocks when it rotates its log (its log lock is taken
+  // again inside the rotation), and it rotates a log larger than 1 MiB as
+  // soon as the system is created. It logs to standard error, which is
+  // /dev/null while the system is created, and rotation is then turned off.
+  const int savedStderr = dup(STDERR_FILENO);
+  if (const int null = open("/dev/null", O_WRONLY | O_CLOEXEC); null >= 0) {
+    dup2(null, STDERR_FILENO);
+    close(null);
+  }
   std::unique_ptr<pappl_system_t, SystemDeleter> system(
       papplSystemCreate(soptions, "Thermal Label Printers", options.port, "_print,_universal",
-                        spool.c_str(), options.log.c_str(), options.logLevel, nullptr, false));
+                        spool.c_str(), "-", options.logLevel, nullptr, false));
+  if (system) papplSystemSetMaxLogSize(system.get(), 0);
+  dup2(savedStderr, STDERR_FILENO);
+  close(savedStderr);
   if (!system) {
     fprintf(stderr, "ERROR: Unable to create the printer system\n");
     return 1;

@@ -73,6 +73,17 @@ void FixPrinterAttributes(pappl_printer_t* printer, ipp_t* request, ipp_t* respo
     ippAddInteger(response, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "print-darkness-default",
                   data.darkness_default);
   }
+  // Our strings for "en" make PAPPL list the language twice.
+  bool seen = false;
+  for (ipp_attribute_t* a = ippFirstAttribute(response); a;) {
+    ipp_attribute_t* next = ippNextAttribute(response);
+    const char* name = ippGetName(a);
+    if (name && strcmp(name, "printer-strings-languages-supported") == 0) {
+      if (seen) ippDeleteAttribute(response, a);
+      seen = true;
+    }
+    a = next;
+  }
   if (ipp_attribute_t* a =
           ippFindAttribute(response, "printer-settable-attributes", IPP_TAG_KEYWORD)) {
     for (int i = 0; i < ippGetCount(a); ++i) {
