@@ -225,7 +225,7 @@ void SetMedia(pappl_media_col_t& m, const char* name) {
   snprintf(m.size_name, sizeof m.size_name, "%s", name);
   m.size_width = pwg ? pwg->width : 0;
   m.size_length = pwg ? pwg->length : 0;
-  m.bottom_margin = m.left_margin = m.right_margin = m.top_margin = 0;
+  m.bottom_margin = m.left_margin = m.right_margin = m.top_margin = 1;
   snprintf(m.source, sizeof m.source, "main-roll");
   snprintf(m.type, sizeof m.type, "labels");
   m.tracking = PAPPL_MEDIA_TRACKING_GAP;
@@ -277,8 +277,11 @@ bool LabelDriverCallback(pappl_system_t*, const char* driver_name, const char*, 
   data->num_resolution = 1;
   data->x_resolution[0] = data->y_resolution[0] = model->dpi;
   data->x_default = data->y_default = model->dpi;
+  // Labels are printed to their edges, but with zero margins CUPS names every
+  // size of a driverless queue "...Borderless", finds no size for the
+  // default, and falls back to Letter: a hundredth of a millimetre avoids it.
   data->borderless = false;
-  data->left_right = data->bottom_top = 0;
+  data->left_right = data->bottom_top = 1;
 
   data->num_media = 0;
   for (const char* m : kMedia) data->media[data->num_media++] = m;

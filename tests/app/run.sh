@@ -178,9 +178,9 @@ part_cups() {
   sched_prepare "$work/sched" "$build/rastertolabel" "$root/ppd"
   sched_start
   check "a driverless queue is added" \
-    lpadmin -p labels -E -v "$(uri l203)" -m everywhere -o PageSize=oe_4x6-label_4x6in
-  check "... with the label as its default size" \
-    grep -q '^\*DefaultPageSize: oe_4x6-label_4x6in' "$work/sched/etc/ppd/labels.ppd"
+    lpadmin -p labels -E -v "$(uri l203)" -m everywhere
+  check "... with the label as its default size" grep -qx '\*DefaultPageSize: 4x6' "$work/sched/etc/ppd/labels.ppd"
+  check "... a size of the queue" grep -q '^\*PageSize 4x6:' "$work/sched/etc/ppd/labels.ppd"
   {
     echo '%!PS'
     echo '/qrrows ['
@@ -194,6 +194,7 @@ part_cups() {
     sleep 0.1
   done
   readlabel --png "$work/qr" "$work/out203/qrlabel.prn" >/dev/null 2>&1 || true
+  check "... on a 4 x 6 inch label" grep -aq '^SIZE 102 mm, 152 mm' "$work/out203/qrlabel.prn"
   check "... and its QR code scans" sh -c "zbarimg -q --raw '$work/qr-1.png' | grep -qx APP-0042"
   sched_stop
   stop_app
