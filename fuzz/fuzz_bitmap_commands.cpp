@@ -14,8 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "label_job.h"
-#include "label/label_output.h"
+#include "job_reader.h"
+#include "label/bands.h"
+#include "label/command_text.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 0; i < picture.size() && i < size; ++i) picture[i] = data[i];
 
   std::string job = "SIZE 10 mm, 10 mm\r\nCLS\r\n";
-  AppendBitmapCommands(job, picture.data(), stride, rows);
+  for (const Band& band : FindBands(picture.data(), stride, rows)) AppendBitmap(job, band);
   job += "PRINT 1,1\r\n";
   LabelJob read = ParseLabelJob({reinterpret_cast<const uint8_t*>(job.data()), job.size()});
   Check(!read.fault && read.pages.size() == 1);

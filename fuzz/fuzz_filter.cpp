@@ -26,7 +26,7 @@
 #include "adaptive/code_detect.h"
 #include "driver/filter.h"
 #include "job_input.h"
-#include "label_job.h"
+#include "job_reader.h"
 
 namespace {
 

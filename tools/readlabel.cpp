@@ -6,6 +6,7 @@
 //   PrintPage    one page's summary lines
 //   LabelCanvas  a page's bitmaps drawn on its label, clipped
 //   WritePng     the canvas as an 8-bit grey PNG
+#include <cups/ppd.h>
 #include <getopt.h>
 #include <png.h>
 
@@ -32,6 +33,7 @@ const char kUsage[] =
     "                     black ink on white, at the label's SIZE\n"
     "      --dpi N        printer resolution for the drawing and the bounds check\n"
     "                     (default 203)\n"
+    "      --ppd FILE     take the resolution from the printer's PPD instead\n"
     "  -q, --quiet        print no summary\n"
     "  -h, --help         show this text\n";
 
@@ -52,11 +54,23 @@ struct Failure : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The dots per inch of a PPD's default "Resolution" choice ("203dpi", "300x300dpi").
+unsigned PpdResolution(const char* path) {
+  std::unique_ptr<ppd_file_t, void (*)(ppd_file_t*)> ppd(ppdOpenFile(path), ppdClose);
+  if (!ppd) throw Failure(std::string("--ppd: ") + path + ": " + ppdErrorString(ppdLastError(nullptr)));
+  ppdMarkDefaults(ppd.get());
+  const ppd_choice_t* choice = ppdFindMarkedChoice(ppd.get(), "Resolution");
+  const unsigned dpi = choice != nullptr ? static_cast<unsigned>(atoi(choice->choice)) : 0;
+  if (dpi == 0 || dpi > 10000) throw Failure(std::string("--ppd: ") + path + " names no resolution");
+  return dpi;
+}
+
 // Returns false when only --help was asked for.
 bool ParseArguments(int argc, char** argv, Options& options) {
-  enum { kPng = 256, kDpi };
+  enum { kPng = 256, kDpi, kPpd };
   const option long_options[] = {{"png", required_argument, nullptr, kPng},
                                  {"dpi", required_argument, nullptr, kDpi},
+                                 {"ppd", required_argument, nullptr, kPpd},
                                  {"quiet", no_argument, nullptr, 'q'},
                                  {"help", no_argument, nullptr, 'h'},
                                  {nullptr, 0, nullptr, 0}};
@@ -75,6 +89,9 @@ bool ParseArguments(int argc, char** argv, Options& options) {
           throw Failure(std::string("--dpi: '") + optarg + "' is not a number from 1 to 10000");
         break;
       }
+      case kPpd:
+        options.dpi = PpdResolution(optarg);
+        break;
       case 'q':
         options.quiet = true;
         break;

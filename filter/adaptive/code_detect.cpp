@@ -22,12 +22,13 @@
 #include "adaptive/code_detect.h"
 
 #include <cstddef>
-#include <cstdio>
 
 #include "adaptive/code_detect_internal.h"
 #include "adaptive/grey_steps.h"
+#include "log.h"
+#include "pixels.h"
 
-RECT TwoDimensionCodeRect[kTwoDimensionCodeSlots] = {};
+thread_local RECT TwoDimensionCodeRect[kTwoDimensionCodeSlots] = {};
 
 void ResetTwoDimensionCodeRects() {
   for (RECT& r : TwoDimensionCodeRect) r = RECT{0, 0, 0, 0};
@@ -43,8 +44,6 @@ struct GreyView {
     return base[r * stride + 3 * static_cast<std::ptrdiff_t>(j)];
   }
 };
-
-auto within = [](int a, int b, int k) { return a - b >= -k && a - b <= k; };
 
 // The row-by-row state machine of IsAnchor.  Each examined column gives one
 // action; the scan state carries over from one row to the next.
@@ -122,7 +121,7 @@ class AnchorScan {
         if (P_(x_, h) > 199) return Action::kFinish;
         if (!strongRise()) return Action::kNextColumn;
         if (nLeftBandW_ == 0) nLeftBandW_ = i - nStartPos_;
-        if (within(i - nStartPos_, nAnchorW_, 2)) {  // the bottom band
+        if (Within(i - nStartPos_, nAnchorW_, 2)) {  // the bottom band
           nStartPos_ = x_;
           nStep_ = 5;
           nState_ = 0;
@@ -153,10 +152,10 @@ class AnchorScan {
           if (i >= nEnd_) return Finish(0);
           nMiddleBlackW_ = i - nStartPos_;
         }
-        if (within(i - nStartPos_, nMiddleBandW_, 2)) {
+        if (Within(i - nStartPos_, nMiddleBandW_, 2)) {
           nStartPos_ = i;
           nStep_ = 2;
-        } else if (!within(i - nStartPos_, nMiddleBlackW_, 5)) {
+        } else if (!Within(i - nStartPos_, nMiddleBlackW_, 5)) {
           return Finish(0);
         } else {
           nStartPos_ = i;
@@ -218,7 +217,7 @@ int FindFinderRun(At at, int from, int limit, int nAnchorW) {
       continue;
     }
     if (at(k + 1) - at(k) <= 20) continue;
-    if (within(k - nStartPos, nAnchorW, 3)) return nStartPos;
+    if (Within(k - nStartPos, nAnchorW, 3)) return nStartPos;
     nStartPos = -1;
   }
   return -1;
@@ -277,8 +276,7 @@ int IsAnchor(const unsigned char* /*pPixel*/, const unsigned char* pOrgPixel, in
   }
   const int nAnchorW = scan.Verdict();
   if (nAnchorW != 0) {
-    std::fprintf(stderr, "x=%d y=%d nWidth=%d nHeight=%d nAnchorW=%d", scan.x(), y, nWidth, nHeight,
-                 nAnchorW);
+    Debug("x=%d y=%d nWidth=%d nHeight=%d nAnchorW=%d", scan.x(), y, nWidth, nHeight, nAnchorW);
   }
   return nAnchorW;
 }
@@ -305,7 +303,7 @@ int IsRDCode(const unsigned char* pPixel, const unsigned char* pOrgPixel, int x,
   const int nAnchorW = IsAnchor(pPixel, pOrgPixel, x, y, nWidth, nHeight, steps);
   if (nAnchorW == 0) return 0;
   int nAnchorNum = 1;
-  std::fprintf(stderr, "ERROR: *** call IsAnchor nAnchorW=%d x=%d y=%d", nAnchorW, x, y);
+  Debug("*** call IsAnchor nAnchorW=%d x=%d y=%d", nAnchorW, x, y);
 
   const GreyView P{pOrgPixel, nWidth};
   int nRight = 0;
@@ -330,8 +328,7 @@ int IsRDCode(const unsigned char* pPixel, const unsigned char* pOrgPixel, int x,
   for (RECT& slot : TwoDimensionCodeRect) {
     if (slot.right != 0) continue;
     slot = RECT{x, y, nRight, nBottom};
-    std::fprintf(stderr, "ERROR: ***** Find Two Dimension code left=%d top=%d right=%d bottom=%d",
-                 x, y, nRight, nBottom);
+    Debug("***** Find Two Dimension code left=%d top=%d right=%d bottom=%d", x, y, nRight, nBottom);
     return 1;
   }
   return 0;  // the table is full

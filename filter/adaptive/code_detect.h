@@ -13,9 +13,9 @@ struct RECT {
 inline constexpr int kTwoDimensionCodeSlots = 10;
 
 // Codes found so far in this job; an entry is free while its right is 0.
-// Lives for the whole process so that a code found on one page holds for the
-// later pages.
-extern RECT TwoDimensionCodeRect[kTwoDimensionCodeSlots];
+// Lives as long as the job (one per thread) so that a code found on one page
+// holds for the later pages.
+extern thread_local RECT TwoDimensionCodeRect[kTwoDimensionCodeSlots];
 
 // Empties the table (a new job, or a test that needs a clean start).
 void ResetTwoDimensionCodeRects();

@@ -21,17 +21,17 @@
 #include "adaptive/line_rules.h"
 
 #include <cstddef>
-#include <cstdio>
 #include <optional>
 
 #include "adaptive/code_detect.h"
 #include "adaptive/code_detect_internal.h"
 #include "adaptive/line_rules_internal.h"
 #include "adaptive/row_above_runs.h"
+#include "log.h"
+#include "pixels.h"
 
 namespace {
 
-auto within = [](int a, int b, int k) { return a - b >= -k && a - b <= k; };
 auto absDiff = [](int a, int b) { return a > b ? a - b : b - a; };
 
 // The first code rectangle that holds (x, y), bounds inclusive.
@@ -118,7 +118,7 @@ int ProcessLine(unsigned char* pPixel, const unsigned char* pOrgPixel, int x, in
   if (!QDRect && color == 0 &&
       IsRDCode(pPixel, pOrgPixel, x, y, nWidth, nHeight, aids.steps) == 1) {
     QDRect = FindCodeRect(x, y);
-    if (QDRect) std::fprintf(stderr, "ERROR:****** Find x=%d y=%d Two Dimension Code\n", x, y);
+    if (QDRect) Debug("****** Find x=%d y=%d Two Dimension Code", x, y);
   }
   const bool bWord = !QDRect;
 
@@ -138,7 +138,7 @@ int ProcessLine(unsigned char* pPixel, const unsigned char* pOrgPixel, int x, in
         const std::ptrdiff_t aboveNext = (y - 1) * stride + 3 * static_cast<std::ptrdiff_t>(i + 1);
         const int greyAbove = pOrgPixel[aboveNext];
         if (pPixel[aboveNext] != color) {
-          if (within(greyAbove, next, 9)) break;
+          if (Within(greyAbove, next, 9)) break;
         } else if (absDiff(greyAbove, next) > 35) {
           break;
         }

@@ -10,10 +10,9 @@
 // brightness.
 
 #include "adaptive/line_rules_internal.h"
+#include "pixels.h"
 
-namespace {
-auto within = [](int a, int b, int k) { return a - b >= -k && a - b <= k; };
-}  // namespace
+namespace {}  // namespace
 
 // DecideCloserToAbove: the decision for pixel (x, y), y >= 1, |O-U| <= |O-D|.
 //   In:  c, the pixel's neighbourhood; its run average uses tolerance 30.
@@ -35,22 +34,22 @@ unsigned char DecideCloserToAbove(const PixelContext& c) {
 
   // Continues a run of similar grey above: take its decision, unless a clear
   // dark step from the left starts here.
-  if (within(O, A, 9) && c.nTotalColor >= 5) return hasLeft && L - O > 35 && O < 180 ? 0 : pU;
+  if (Within(O, A, 9) && c.nTotalColor >= 5) return hasLeft && L - O > 35 && O < 180 ? 0 : pU;
   if (O <= 49) return 0;
   if (O < U && pU == 0) return 0;  // darker than a dark pixel above
-  if (hasLeft && within(O, L, 9)) return pL;
+  if (hasLeft && Within(O, L, 9)) return pL;
 
   if (O <= 99) {  // dark grey
     if (c.HasRight() && R > 199) return 0;
     if (O - U > 35 && O - D > 35) return 0;
-    if (within(O, L, 10)) return pL;
-    if (within(O, U, 10)) return pU;
+    if (Within(O, L, 10)) return pL;
+    if (Within(O, U, 10)) return pU;
     return O - U > 30 ? 255 : 0;
   }
 
   if (O <= 219 && U <= 99 && D <= 99) {  // a light pixel between dark rows
     if (R - O > 35 && O <= 149) return 0;
-    if (within(O, U, 29)) return pU;
+    if (Within(O, U, 29)) return pU;
     return 255;
   }
 
@@ -62,8 +61,8 @@ unsigned char DecideCloserToAbove(const PixelContext& c) {
     }
     const int d = O - U;
     if (d > 30 && O - D > 30) return 255;
-    if (within(d, 0, 19)) return hasLeft && O - L > 35 && O > 150 ? 255 : pU;
-    if (hasLeft && within(O, L, 10)) return pL;
+    if (Within(d, 0, 19)) return hasLeft && O - L > 35 && O > 150 ? 255 : pU;
+    if (hasLeft && Within(O, L, 10)) return pL;
     if (hasLeft && L <= 99 && U <= 99 && O > 100) return 255;
     if (d < 35) {
       if (c.HasBelow() && D - O > 35 && D > 199) return 0;
@@ -75,7 +74,7 @@ unsigned char DecideCloserToAbove(const PixelContext& c) {
   // Light grey, 200 to 219.
   const int d = O - U;
   if (d > 35 && U > 149) return 255;
-  if (within(d, 0, 20)) return pU;
+  if (Within(d, 0, 20)) return pU;
   if (d > 20) return 255;
   // The pixel above is clearly lighter.
   if (c.x == 0) return 0;

@@ -10,10 +10,10 @@
 // edge.  The rules split three ways on O and U.
 
 #include "adaptive/line_rules_internal.h"
+#include "pixels.h"
 
 namespace {
 
-auto within = [](int a, int b, int k) { return a - b >= -k && a - b <= k; };
 auto absDiff = [](int a, int b) { return a > b ? a - b : b - a; };
 
 // O < U: the pixel is darker than the one above.  Unguarded reads of L and
@@ -27,24 +27,24 @@ unsigned char DarkerThanAboveRules(const PixelContext& c) {
 
   if (c.HasRight() && c.R > 219 && O < 150) return 0;
   if (O <= 49) return 0;
-  if (U > 219 && O < 181) return within(O, L, 10) ? pL : 0;  // top edge under white
+  if (U > 219 && O < 181) return Within(O, L, 10) ? pL : 0;  // top edge under white
   if (c.x >= 3 && c.L2 < 50 && L < 80 && O > 99) return 255;
   if (O < 150 && U > 200) return 0;
-  if (x1 && within(O, L, 10)) return pL;
-  if (within(O, A, 10) && c.nTotalColor >= 6) return pU;
+  if (x1 && Within(O, L, 10)) return pL;
+  if (Within(O, A, 10) && c.nTotalColor >= 6) return pU;
   if (O < L && pL == 0) return 0;
-  if (within(O, U, 10)) return pU;
+  if (Within(O, U, 10)) return pU;
   if (U - O < 30) {
-    if (U - O <= 9) return x1 && within(O, L, 19) && O > 179 ? 255 : pU;
+    if (U - O <= 9) return x1 && Within(O, L, 19) && O > 179 ? 255 : pU;
     if (x1 && L - O > 50 && L > 199) return 0;
-    if (within(O, L, 19)) return pL;
+    if (Within(O, L, 19)) return pL;
     if (x1 && L > 200 && O < 150 && L - O > 35) return 0;
     if (O <= 150) return pU;
     return 255;
   }
   if (O >= 200) {  // light, but 30 or more below the pixel above
     if (U > 235 && U - O > 35) return 0;
-    if (x1 && within(O, L, 19)) return pL;
+    if (x1 && Within(O, L, 19)) return pL;
     return 255;
   }
   if (pU == 0 && O < A) return 0;
@@ -52,7 +52,7 @@ unsigned char DarkerThanAboveRules(const PixelContext& c) {
   if (U > 234 && O < 200) return 0;
   if (O <= 80) return 0;
   if (L - O > 29) return O > 179 ? 255 : 0;
-  if (within(O, L, 10)) return pL;
+  if (Within(O, L, 10)) return pL;
   if (O > L || pL != 0) {
     if (U - O < 36) return 255;
     return O > 150 ? 255 : 0;
@@ -86,14 +86,14 @@ unsigned char LighterThanAbove(const PixelContext& c) {
   const int A = c.dwColor;
   const bool x1 = c.x >= 1;
 
-  if (within(O, A, 5) && c.nTotalColor >= 5) return x1 && absDiff(O, A) > absDiff(O, L) ? pL : pU;
+  if (Within(O, A, 5) && c.nTotalColor >= 5) return x1 && absDiff(O, A) > absDiff(O, L) ? pL : pU;
   if (c.HasRight() && O < 180 && R > 219) return 0;
-  if (x1 && within(L, O, 10)) return pL;
+  if (x1 && Within(L, O, 10)) return pL;
   if (c.x >= 3 && c.L2 < 50) return 255;
   if (x1 && O > L && pL == 255) return 255;
   if (c.x >= 2 && c.L2 < 50 && L < 70) return 255;
   if (O - L > 50) return 255;
-  if (within(O, U, 10)) return pU;
+  if (Within(O, U, 10)) return pU;
   if (x1 && c.HasRight() && O - L > 35 && O - R > 35) return 255;  // a light dot
   if (O - U < 20) {
     if (x1 && L - O > 35 && pL == 255) return 0;
@@ -103,16 +103,16 @@ unsigned char LighterThanAbove(const PixelContext& c) {
   if (c.x == 0) return 255;
   if (L < 220) {
     if (L - O > 30 && R - O > 30) return 0;
-    if (O - U >= 31 && O - D >= 31 && (within(O, L, 34) || within(O, R, 34))) return 255;
+    if (O - U >= 31 && O - D >= 31 && (Within(O, L, 34) || Within(O, R, 34))) return 255;
     if (O - L > 30 && pL == 0 && O > 149) return 255;
-    if (within(O, U, 19)) return pU;
+    if (Within(O, U, 19)) return pU;
     if (pL == 255 && L - O >= 36) return O - U > 30 && O - D > 30 && O > 100 ? 255 : 0;
     if (O - L > 20) return 255;
     return pL;
   }
   // White on the left.
-  if (within(U, O, 19)) return pU;
-  if (within(O, L, 19)) return pL;
+  if (Within(U, O, 19)) return pU;
+  if (Within(O, L, 19)) return pL;
   if (O > U && pU == 255) return 255;
   return absDiff(O, L) < 31 ? 255 : 0;
 }
@@ -125,9 +125,9 @@ unsigned char DarkLighterThanAbove(const PixelContext& c) {
   const int A = c.dwColor;
   const bool x1 = c.x >= 1;
 
-  if (within(O, A, 9) && c.nTotalColor >= 5) return pU;
+  if (Within(O, A, 9) && c.nTotalColor >= 5) return pU;
   if (c.HasRight() && c.R > 219) return 0;
-  if (x1 && within(L, O, 10)) return pL;
+  if (x1 && Within(L, O, 10)) return pL;
   if (c.x >= 2 && c.L2 < 30 && L < 50 && O > 90) return 255;
   if (O < 50) return 0;
   if (x1 && pL == 0 && O < L) return 0;

@@ -14,10 +14,11 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
+
+#include "log.h"
 
 // The luma sum below must round exactly as written (product, then sum, in double); a fused
 // multiply-add would move some pixels across a grey level.
@@ -247,7 +248,7 @@ void SnapBorders(unsigned char* pixels, int width, int height, int nByteWidth, i
     pending[1].reserve(static_cast<size_t>(width));
     scan.resize(static_cast<size_t>(width) + 1);
   } catch (const std::bad_alloc&) {
-    std::fputs("ERROR: SnapBorderPixels: out of memory, pass skipped\n", stderr);
+    Error("SnapBorderPixels: out of memory, pass skipped");
     return;
   }
   auto apply = [&](std::vector<Snap>& snaps, int y) {

@@ -1,32 +1,35 @@
 // Monochrome conversion of a page's 24-bit working image into the page bitmap.
 //
 // Contents
-//   Color2BW   converts the image in place by one of four modes, then packs
-//              every exactly black pixel as an ink bit of the page bitmap
+//   ModeOfChoice  the mode a "Dithering" choice names
+//   Color2BW      converts the image in place by one of four modes, then packs
+//                 every exactly black pixel as an ink bit of the page bitmap
 //   (internal) ConvertAdaptive, ConvertThreshold, PackBlackPixels
 
 #include "convert/color2bw.h"
 
+#include <strings.h>
+
+#include <algorithm>
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
 
-#include "convert/error_diffusion.h"
 #include "adaptive/grey_steps.h"
 #include "adaptive/line_rules_internal.h"
+#include "adaptive/row_above_runs.h"
+#include "convert/error_diffusion.h"
 #include "convert/ordered_dither.h"
 #include "convert/otsu.h"
-#include "adaptive/row_above_runs.h"
+#include "log.h"
+#include "pixels.h"
 
 namespace {
 
 // The halftoning routines take a light level; the filter always passes 100
 // (no brightness shift).  Only the threshold mode has a light level of its own.
 constexpr int kFullLight = 100;
-
-int GreyOf(const unsigned char* p) { return (p[0] + p[1] + p[2]) / 3; }
 
 // Mode 0: every grey pixel is decided by the line rules, in raster order.
 // The rules read a grey snapshot twice the image's size: its second half
@@ -59,19 +62,29 @@ void ConvertAdaptive(unsigned char* pvBits, int cx, int cy, int nImageWidth) {
   }
 }
 
-// Mode 1: Otsu's threshold plus nLight.  Otsu's threshold is the lightest
-// level of the dark class, so a pixel at the cut is black: taken as white, a
-// page of only two levels (every vector label as a renderer delivers it
-// without anti-aliasing) would lose all its ink and print blank.
+// Mode 1: Otsu's threshold plus nLight; a pixel below the cut is black, one at or above it
+// white.  When no pixel lies below the cut (a page of pure black and white gives Otsu 0, a page
+// of one dark level on white gives that level, a large negative offset moves the cut below
+// everything), the cut moves to one above the darkest level on the page, so that the page's
+// ink still prints; a page of nothing but white stays blank.
 void ConvertThreshold(unsigned char* pvBits, int cx, int cy, int nImageWidth, int nLight) {
   const int nThresholds = otsu(pvBits, nImageWidth, cy, 24, kFullLight);
-  std::fprintf(stderr, "ERROR: Color2BW nThresholds=%d nLight=%d\n", nThresholds, nLight);
+  Debug("Color2BW nThresholds=%d nLight=%d", nThresholds, nLight);
   // 64-bit, so that no light level from the job can overflow the cut.
-  const long long cut = static_cast<long long>(nThresholds) + nLight;
+  long long cut = static_cast<long long>(nThresholds) + nLight;
+  int darkest = 255;
+  for (int h = 0; h < cy && darkest >= cut; ++h) {
+    const unsigned char* p = pvBits + static_cast<std::size_t>(h) * nImageWidth;
+    for (int w = 0; w < cx; ++w, p += 3) darkest = std::min<int>(darkest, p[0]);
+  }
+  if (darkest >= cut && darkest < 255) {
+    Debug("Color2BW no pixel below the cut %lld: cut at %d", cut, darkest + 1);
+    cut = darkest + 1;
+  }
   for (int h = 0; h < cy; ++h) {
     unsigned char* p = pvBits + static_cast<std::size_t>(h) * nImageWidth;
     for (int w = 0; w < cx; ++w, p += 3) {
-      const unsigned char v = p[0] > cut ? 255 : 0;
+      const unsigned char v = p[0] >= cut ? 255 : 0;
       p[0] = p[1] = p[2] = v;
     }
   }
@@ -93,6 +106,13 @@ void PackBlackPixels(const unsigned char* pvBits, unsigned char* pDataBuf, int c
 
 }  // namespace
 
+ConversionMode ModeOfChoice(const char* choice) {
+  for (const ConversionModeName& m : kConversionModes) {
+    if (choice != nullptr && strcasecmp(choice, m.choice) == 0) return m.mode;
+  }
+  return ConversionMode::kNone;
+}
+
 // Color2BW: converts one page image to black and white and packs it.
 //   In:  pvBits, cx x cy pixels of 3 bytes at a stride of nBytePerRow bytes,
 //        0 black .. 255 white; altered in place.  pDataBuf, the page bitmap
@@ -112,21 +132,21 @@ void PackBlackPixels(const unsigned char* pvBits, unsigned char* pDataBuf, int c
 void Color2BW(unsigned char* pvBits, unsigned char* pDataBuf, int cx, int cy, int nBytePerRow,
               int nLight, int dwDithering) {
   const int dwValue = dwDithering;
-  std::fprintf(stderr, "ERROR: Color2BW dwValue=%d nLight=%d\n", dwValue, nLight);
+  Debug("Color2BW dwValue=%d nLight=%d", dwValue, nLight);
   if (cx <= 0 || cy <= 0 || nBytePerRow / 3 < cx) return;
 
   const int nImageWidth = nBytePerRow;
-  switch (dwValue) {
-    case 0:
+  switch (static_cast<ConversionMode>(dwValue)) {
+    case ConversionMode::kNone:
       ConvertAdaptive(pvBits, cx, cy, nImageWidth);
       break;
-    case 1:
+    case ConversionMode::kThreshold:
       ConvertThreshold(pvBits, cx, cy, nImageWidth, nLight);
       break;
-    case 2:
+    case ConversionMode::kOrderDithering:
       OrderedDither(pvBits, cx, cy, nImageWidth, kFullLight);
       break;
-    case 3:
+    case ConversionMode::kErrorDiffusion:
       ErrorDiffusion(pvBits, cx, cy, nImageWidth, kFullLight);
       break;
     default:

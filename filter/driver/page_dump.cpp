@@ -1,9 +1,8 @@
 // The page dump: SaveImage writes a 24-bit top-down BMP.
 //
-// The dump lives in a shared directory and holds what was on the label
-// (names, addresses), so it is only ever written into a regular file of the
-// filter's own user, never through a symbolic link, and readable by that user
-// alone.
+// The dump holds what was on the label (names, addresses), and its folder may
+// be shared, so it is only ever written into a regular file of the filter's
+// own user, never through a symbolic link, and readable by that user alone.
 #include "driver/page_dump.h"
 
 #include <fcntl.h>
@@ -12,8 +11,9 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
+
+#include "log.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ void SaveImage(const unsigned char* pBmpData, int nDataSize, int biWidth, int bi
   const char* reason = nullptr;
   int fd = OpenDumpFile(szFileName, reason);
   if (fd < 0) {
-    fprintf(stderr, "ERROR: Page dump %s not written: %s\n", szFileName, reason);
+    Error("Page dump %s not written: %s", szFileName, reason);
     return;
   }
   unsigned char head[54] = {};
@@ -81,7 +81,7 @@ void SaveImage(const unsigned char* pBmpData, int nDataSize, int biWidth, int bi
   // Compression, image size, resolution and palette counts stay 0.
   if (!WriteAll(fd, head, 14) || !WriteAll(fd, head + 14, 40) ||
       !WriteAll(fd, pBmpData, nDataSize > 0 ? static_cast<size_t>(nDataSize) : 0)) {
-    fprintf(stderr, "ERROR: Page dump %s incomplete: %s\n", szFileName, strerror(errno));
+    Error("Page dump %s incomplete: %s", szFileName, strerror(errno));
   }
   close(fd);
 }

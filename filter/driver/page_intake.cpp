@@ -1,11 +1,9 @@
-// Page intake of grey and colour pages.
+// Page intake: BringToBitmap and its pieces.
 //
-//   IntakeGreyPage      8-bit page -> working image -> dump -> Color2BW
-//   WidenRow            one raster row of grey to a working image row
+//   BringToBitmap   by depth: 1-bit in place, 8-bit widened/dumped/converted, 24-bit converted
+//   WidenRow        one raster row of grey to a working image row
+//   PageDumpPath    where grey pages are dumped
 //   (internal) ReleasePages  gives the raster's memory back once it is widened
-//   IntakeColourPage    24-bit page -> Color2BW in place
-//   WorkingImageStride  three bytes per dot, rounded up to four bytes
-//   PageDumpPath        where grey pages are dumped
 #include "driver/page_intake.h"
 
 #include <strings.h>
@@ -15,19 +13,17 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "convert/color2bw.h"
 #include "driver/page_dump.h"
-#include "log.h"
 #include "driver/raster_header.h"
+#include "log.h"
+#include "pixels.h"
 
 namespace {
-
-size_t BitmapStride(unsigned width) { return ((static_cast<size_t>(width) + 31) >> 5) * 4; }
 
 // The page bitmap starts all white: the conversion only clears ink bits.
 void TakeBitmap(std::vector<unsigned char>& pDataBuf, unsigned width, unsigned rows) {
@@ -49,25 +45,6 @@ void ReleasePages(unsigned char* p, size_t n) {
   (void)p;
   (void)n;
 #endif
-}
-
-int DitheringMode(ppd_file_t* ppd) {
-  const ppd_choice_t* choice = ppd ? ppdFindMarkedChoice(ppd, "Dithering") : nullptr;
-  if (!choice) return 0;
-  static const char* const kModes[] = {"None", "Threshold", "OrderDithering", "ErrorDiffusion"};
-  for (int i = 0; i < 4; ++i) {
-    if (strcasecmp(choice->choice, kModes[i]) == 0) return i;
-  }
-  return 0;
-}
-
-// The leading decimal integer of the "Threshold" choice name, 0 without one.
-int LightLevel(ppd_file_t* ppd) {
-  const ppd_choice_t* choice = ppd ? ppdFindMarkedChoice(ppd, "Threshold") : nullptr;
-  if (!choice) return 0;
-  long v = strtol(choice->choice, nullptr, 10);
-  // Choice names are at most 40 characters; keep absurd numbers in range.
-  return static_cast<int>(std::clamp<long>(v, -100000, 100000));
 }
 
 }  // namespace
@@ -98,20 +75,34 @@ void WidenRow(const unsigned char* src, size_t width, unsigned char flip, unsign
   }
 }
 
-size_t WorkingImageStride(unsigned width) {
-  return ((static_cast<size_t>(width) * 24 + 31) >> 5) << 2;
+// The leading decimal integer of the "Threshold" choice name, 0 without one.
+static int LightLevel(const Choices& choices) {
+  const char* choice = choices.Marked("Threshold");
+  if (choice == nullptr) return 0;
+  // Choice names are at most 40 characters; keep absurd numbers in range.
+  return static_cast<int>(std::clamp<long>(strtol(choice, nullptr, 10), -100000, 100000));
 }
 
-const char* PageDumpPath() {
-  const char* path = getenv("RASTERTOLABEL_DUMP");
-  return path ? path : "/tmp/Buf.bmp";
+std::string PageDumpPath() {
+  if (const char* path = getenv("RASTERTOLABEL_DUMP")) {
+    // The scheduler's SetEnv passes quotes as they are: "" is the empty value written out.
+    const bool off = *path == '\0' || strcmp(path, "\"\"") == 0 || strcasecmp(path, "off") == 0 ||
+                     strcasecmp(path, "none") == 0;
+    return off ? std::string() : std::string(path);
+  }
+  const char* tmp = getenv("TMPDIR");
+  return tmp != nullptr && *tmp != '\0' ? std::string(tmp) + "/Buf.bmp" : "/tmp/Buf.bmp";
 }
 
-void IntakeGreyPage(ppd_file_t* ppd, const cups_page_header2_t& header, unsigned char* Buffer,
-                    unsigned rows, std::vector<unsigned char>& pDataBuf) {
+namespace {
+
+// 8-bit pages: working image, dump, conversion by the choices.
+void IntakeGreyPage(const Choices& choices, const cups_page_header2_t& header,
+                    unsigned char* Buffer, unsigned rows, std::vector<unsigned char>& pDataBuf,
+                    const std::string& dumpPath) {
   const unsigned width = header.cupsWidth;
   const size_t BytePerLine = WorkingImageStride(width);
-  fprintf(stderr, "ERROR: BytePerLine =%d \n", static_cast<int>(BytePerLine));
+  Debug("BytePerLine =%d ", static_cast<int>(BytePerLine));
   TakeBitmap(pDataBuf, width, rows);
 
   // Every byte of the working image is written below (the dots, each row's padding and the
@@ -119,9 +110,7 @@ void IntakeGreyPage(ppd_file_t* ppd, const cups_page_header2_t& header, unsigned
   const size_t imageBytes = BytePerLine * rows;
   std::unique_ptr<unsigned char[]> work(new unsigned char[imageBytes + 256]);
   // The working image is white-based (0 black); black-based grey is turned.
-  const unsigned space = HeaderValue(header.cupsColorSpace);
-  const bool whiteBased = space == CUPS_CSPACE_W || space == CUPS_CSPACE_SW;
-  const unsigned char flip = whiteBased ? 0x00 : 0xFF;
+  const unsigned char flip = WhiteBased(HeaderValue(header.cupsColorSpace)) ? 0x00 : 0xFF;
   const size_t dotBytes = size_t{3} * width;
   for (unsigned j = 0; j < rows; ++j) {
     const unsigned char* src = Buffer + static_cast<size_t>(j) * header.cupsBytesPerLine;
@@ -132,26 +121,60 @@ void IntakeGreyPage(ppd_file_t* ppd, const cups_page_header2_t& header, unsigned
   std::memset(work.get() + imageBytes, 0xFF, 256);
   ReleasePages(Buffer, static_cast<size_t>(header.cupsBytesPerLine) * rows);
 
-  const int nDithering = DitheringMode(ppd);
-  const int nLight = LightLevel(ppd);
-  fprintf(stderr, "ERROR: SaveImage nDithering=%d nLight=%d\n", nDithering, nLight);
-  const char* dump = PageDumpPath();
-  if (*dump && BytePerLine * rows > static_cast<size_t>(INT32_MAX) - 54) {
+  const ConversionMode mode = ModeOfChoice(choices.Marked("Dithering"));
+  const int nDithering = static_cast<int>(mode);
+  const int nLight = LightLevel(choices);
+  Debug("SaveImage nDithering=%d nLight=%d", nDithering, nLight);
+  if (!dumpPath.empty() && imageBytes > static_cast<size_t>(INT32_MAX) - 54) {
     // A BMP file cannot describe more than 2 GiB of pixels.
-    fprintf(stderr, "ERROR: Page too large for the page dump, %s not written\n", dump);
-  } else if (*dump) {
-    SaveImage(work.get(), static_cast<int>(BytePerLine * rows), static_cast<int>(width),
-              static_cast<int>(rows), dump);
+    Error("Page too large for the page dump, %s not written", dumpPath.c_str());
+  } else if (!dumpPath.empty()) {
+    SaveImage(work.get(), static_cast<int>(imageBytes), static_cast<int>(width),
+              static_cast<int>(rows), dumpPath.c_str());
   }
-  fprintf(stderr, "ERROR: call Color2BW\n");
+  Debug("call Color2BW");
   Color2BW(work.get(), pDataBuf.data(), static_cast<int>(width), static_cast<int>(rows),
            static_cast<int>(BytePerLine), nLight, nDithering);
 }
 
-void IntakeColourPage(const cups_page_header2_t& header, unsigned char* Buffer, unsigned rows,
-                      std::vector<unsigned char>& pDataBuf) {
-  fprintf(stderr, "ERROR: cupsBitsPerPixel =24 \n");
-  TakeBitmap(pDataBuf, header.cupsWidth, rows);
-  Color2BW(Buffer, pDataBuf.data(), static_cast<int>(header.cupsWidth), static_cast<int>(rows),
-           static_cast<int>(header.cupsBytesPerLine), 100, 0);
+// Sets every bit beyond the first width dots of each of count rows to 1 (no ink).  The bits
+// beyond a 1-bit page's width are row padding, not picture, whatever the stream put there;
+// grey and colour pages never print theirs either.
+void WhitenRowPadding(unsigned char* rows, unsigned width, size_t stride, unsigned count) {
+  const size_t used = (static_cast<size_t>(width) + 7) / 8;
+  const unsigned char tail = width % 8 ? static_cast<unsigned char>(0xFF >> (width % 8)) : 0;
+  for (unsigned j = 0; j < count; ++j) {
+    unsigned char* row = rows + j * stride;
+    if (tail) row[used - 1] |= tail;
+    std::memset(row + used, 0xFF, stride - used);
+  }
+}
+
+}  // namespace
+
+PageBitmap BringToBitmap(const Choices& choices, const cups_page_header2_t& header,
+                         unsigned char* Buffer, unsigned rows, std::vector<unsigned char>& pDataBuf,
+                         const std::string& dumpPath) {
+  const int width = static_cast<int>(header.cupsWidth);
+  switch (header.cupsBitsPerPixel) {
+    case 1:
+      Debug("cupsBitsPerPixel =1 ");
+      // Raster ink is 1 and the printer's is 0; white-based data has it so already.
+      if (!WhiteBased(HeaderValue(header.cupsColorSpace))) {
+        const size_t n = static_cast<size_t>(header.cupsBytesPerLine) * rows;
+        for (size_t i = 0; i < n; ++i) Buffer[i] = static_cast<unsigned char>(~Buffer[i]);
+      }
+      WhitenRowPadding(Buffer, header.cupsWidth, header.cupsBytesPerLine, rows);
+      return PageBitmap{Buffer, width, static_cast<int>(rows)};
+    case 24:
+      Debug("cupsBitsPerPixel =24 ");
+      TakeBitmap(pDataBuf, header.cupsWidth, rows);
+      Color2BW(Buffer, pDataBuf.data(), width, static_cast<int>(rows),
+               static_cast<int>(header.cupsBytesPerLine), 100,
+               static_cast<int>(ConversionMode::kNone));
+      return PageBitmap{pDataBuf.data(), width, static_cast<int>(rows)};
+    default:
+      IntakeGreyPage(choices, header, Buffer, rows, pDataBuf, dumpPath);
+      return PageBitmap{pDataBuf.data(), width, static_cast<int>(rows)};
+  }
 }

@@ -1,38 +1,42 @@
-// Page intake of grey and colour pages: from the raster as read to the page
-// bitmap that the label output takes (rows rounded up to 32 dots).
+// Page intake: a page's raster as read to the page bitmap that the label output takes.
 //
-//   IntakeGreyPage    8-bit pages: working image, page dump, conversion by
-//                     the "Dithering" and "Threshold" choices
-//   IntakeColourPage  24-bit pages: adaptive conversion, fixed settings
-//   WorkingImageStride  bytes of one 24-bit working image row
+//   BringToBitmap  1-bit pages inverted in place; 8-bit pages widened to the working image,
+//                  dumped and converted by the "Dithering" and "Threshold" choices; 24-bit
+//                  pages converted adaptively in place
+//   WidenRow       one grey raster row to a working image row
+//   PageDumpPath   where grey pages are dumped
 #pragma once
 
-#include <cups/ppd.h>
 #include <cups/raster.h>
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
-size_t WorkingImageStride(unsigned width);
+#include "choices.h"
 
-// Writes each of the width bytes of src, xor flip, to the three bytes of one
-// working image dot in dst (3 * width bytes).
-void WidenRow(const unsigned char* src, size_t width, unsigned char flip, unsigned char* dst);
+struct PageBitmap {
+  unsigned char* bits;  // 0 = ink, most significant bit leftmost
+  int width;            // dots
+  int rows;
+};
 
-// Converts rows rows of an 8-bit page (Buffer, at cupsBytesPerLine) into
-// pDataBuf.  White-based grey (W, SW) is taken with its polarity turned.
-// Throws std::bad_alloc when a buffer cannot be had.
-//  1. Once the working image holds the page, the whole memory pages inside
-//     Buffer's rows are handed back to the system, so that the raster is not
-//     kept resident while the page is converted: Buffer stays allocated, but
-//     its rows read as 0 afterwards.
-void IntakeGreyPage(ppd_file_t* ppd, const cups_page_header2_t& header, unsigned char* Buffer,
-                    unsigned rows, std::vector<unsigned char>& pDataBuf);
+// Brings `rows` rows of a page (Buffer, at cupsBytesPerLine) to its page bitmap: Buffer itself
+// for 1-bit pages (stride cupsBytesPerLine), else pDataBuf (rows rounded up to 32 dots).
+// White-based data (W, SW) is taken with its polarity turned.  Grey pages are dumped to
+// dumpPath unless it is empty.  Throws std::bad_alloc when a buffer cannot be had.
+//  1. Once the working image holds a grey page, the whole memory pages inside Buffer's rows are
+//     handed back to the system, so that the raster is not kept resident while the page is
+//     converted: Buffer stays allocated, but its rows read as 0 afterwards.
+PageBitmap BringToBitmap(const Choices& choices, const cups_page_header2_t& header,
+                         unsigned char* Buffer, unsigned rows, std::vector<unsigned char>& pDataBuf,
+                         const std::string& dumpPath);
 
-// Converts rows rows of a 24-bit page in place in Buffer into pDataBuf.
-void IntakeColourPage(const cups_page_header2_t& header, unsigned char* Buffer, unsigned rows,
-                      std::vector<unsigned char>& pDataBuf);
+// Writes each of the width bytes of src, xor flip, to the three bytes of one working image dot
+// in dst (3 * width bytes).
+void WidenRow(const unsigned char* src, std::size_t width, unsigned char flip, unsigned char* dst);
 
-// Where the working image of each grey page is dumped: $RASTERTOLABEL_DUMP,
-// "/tmp/Buf.bmp" when unset; empty turns the dump off.
-const char* PageDumpPath();
+// $RASTERTOLABEL_DUMP when set; empty (no dump) when that is "", "\"\"", "off" or "none";
+// unset, Buf.bmp in $TMPDIR (the job's temporary folder under the scheduler), /tmp/Buf.bmp
+// when TMPDIR is unset.
+std::string PageDumpPath();

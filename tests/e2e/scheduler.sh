@@ -46,8 +46,6 @@ sched_prepare() {
   SCHED_SOCKET=$root/run/cups.sock
   SCHED_LOG=$root/log/error_log
   SCHED_FILES_CONF=$root/etc/cups-files.conf
-  # The filter's page dump goes here rather than to /tmp/Buf.bmp.
-  mkdir -p "$root/dump" && chown lp "$root/dump"
   cat >"$SCHED_FILES_CONF" <<CONF
 ServerRoot $root/etc
 ServerBin $root/serverbin
@@ -70,7 +68,6 @@ User lp
 Group lp
 SystemGroup root
 Sandboxing Relaxed
-SetEnv RASTERTOLABEL_DUMP $root/dump/page.bmp
 CONF
   cat >"$root/etc/cupsd.conf" <<CONF
 LogLevel debug

@@ -71,7 +71,7 @@ class CancelTest : public testing::Test {
     o.env["RASTERTOLABEL_DUMP"] = "";
     RunResult r = ::Run(o);
     Job job{r.status, {}, 0, r.err};
-    static const std::regex started("(^|\n)ERROR: Starting page = ");
+    static const std::regex started("(^|\n)DEBUG: Starting page = ");
     job.started = static_cast<int>(std::distance(
         std::sregex_iterator(r.err.begin(), r.err.end(), started), std::sregex_iterator()));
     if (!r.out.empty()) {
@@ -111,7 +111,7 @@ class CancelTest : public testing::Test {
       EXPECT_EQ(head(got), head(want));
       EXPECT_EQ(tail(got), tail(want));
       if (got != want) {
-        EXPECT_NE(job.err.find("ERROR: EndPage Out Canceled=1\n"), std::string::npos);
+        EXPECT_NE(job.err.find("DEBUG: EndPage Out Canceled=1\n"), std::string::npos);
       }
     }
   }
@@ -196,5 +196,5 @@ TEST_F(CancelTest, SigtermBeforeAnyLabelEndsTheJobWithoutOne) {
   EXPECT_EQ(job.status, 1);
   EXPECT_TRUE(job.pages.empty());
   EXPECT_EQ(job.started, 1) << "the next page is not started";
-  EXPECT_NE(job.err.find("ERROR: Tarvo-filter return\n"), std::string::npos);
+  EXPECT_NE(job.err.find("DEBUG: Tarvo-filter return\n"), std::string::npos);
 }

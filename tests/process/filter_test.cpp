@@ -1,9 +1,8 @@
-// The filter run as the scheduler runs it: arguments, PPD, raster stream in,
-// label jobs out, log lines and exit status.
-#include <fcntl.h>
+// The filter run as the scheduler runs it: arguments, PPD, raster stream in, label jobs out,
+// log lines by CUPS's conventions (what the printer's state message and the job's page count
+// are made of), the page dump, and the exit status.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <regex>
@@ -11,64 +10,83 @@
 #include <vector>
 
 #include "ppd_fixture.h"
+#include "raster_stream.h"
 #include "run.h"
 
 namespace {
 
-using Choices = std::map<std::string, std::string>;
-
-// A grey picture as PGM text: rows of width values.
-std::string Pgm(size_t width, size_t height, const std::vector<unsigned char>& grey) {
-  std::string s = "P5\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
-  s.append(reinterpret_cast<const char*>(grey.data()), grey.size());
-  return s;
-}
+using Options = std::map<std::string, std::string>;
 
 class FilterTest : public testing::Test {
  protected:
-  // Writes a raster file from the given pictures with makeraster's options.
-  std::string Raster(const std::vector<std::string>& options,
-                     const std::vector<std::string>& pgms) {
-    std::string out = dir_.File("page" + std::to_string(++count_) + ".ras");
-    std::vector<std::string> args = {MAKERASTER_EXE, "-o", out};
-    args.insert(args.end(), options.begin(), options.end());
-    for (const auto& pgm : pgms) {
-      std::string in = dir_.File("pic" + std::to_string(++count_) + ".pgm");
-      WriteFile(in, pgm);
-      args.push_back(in);
-    }
+  RunResult FilterWithPpd(const std::string& stream, const std::string& ppd,
+                          std::map<std::string, std::optional<std::string>> env = {}) {
+    const std::string raster = dir_.File("in" + std::to_string(++n_) + ".ras");
+    WriteFile(raster, stream);
     RunOptions o;
-    o.args = args;
+    o.args = {FILTER_EXE, "1", "user", "title", "1", "", raster};
+    o.env = std::move(env);
+    o.env["PPD"] = ppd;
+    if (!o.env.count("RASTERTOLABEL_DUMP")) o.env["RASTERTOLABEL_DUMP"] = "";
     RunResult r = ::Run(o);
-    EXPECT_EQ(r.status, 0) << r.err;
-    return out;
+    ExpectCupsLog(r.err);
+    return r;
+  }
+  RunResult Filter(const std::string& stream, const Options& choices = {},
+                   std::map<std::string, std::optional<std::string>> env = {}) {
+    TestPpd ppd(choices);
+    return FilterWithPpd(stream, ppd.path(), std::move(env));
   }
 
-  RunResult Filter(const std::string& raster, const Choices& choices = {},
-                   const std::string& options = "", bool asFile = true) {
-    TestPpd ppd(choices);
-    RunOptions o;
-    o.args = {FILTER_EXE, "1", "user", "title", "1", options};
-    if (asFile) {
-      o.args.push_back(raster);
-    } else {
-      o.stdin_path = raster;
+  // Every line is a CUPS log line ended by a line end, and once an error is logged no INFO or
+  // WARNING line follows: the scheduler shows the latest as the printer's state.
+  static void ExpectCupsLog(const std::string& err) {
+    static const std::regex line("(ERROR|WARNING|INFO|DEBUG|ATTR|PAGE):[^\n]*\n");
+    auto starts = [](const std::string& l, const char* prefix) { return l.rfind(prefix, 0) == 0; };
+    bool failed = false;
+    for (size_t at = 0; at < err.size();) {
+      const size_t end = err.find('\n', at);
+      const std::string l = err.substr(at, end == std::string::npos ? end : end + 1 - at);
+      EXPECT_TRUE(std::regex_match(l, line)) << l;
+      EXPECT_FALSE(failed && (starts(l, "INFO:") || starts(l, "WARNING:"))) << l;
+      failed = failed || starts(l, "ERROR:");
+      at = end == std::string::npos ? err.size() : end + 1;
     }
-    o.env["PPD"] = ppd.path();
-    o.env["RASTERTOLABEL_DUMP"] = "";
-    return ::Run(o);
+  }
+
+  // The ink dots of each label, by readlabel.
+  std::vector<long> InkDots(const std::string& job) {
+    WriteFile(dir_.File("out.job"), job);
+    RunOptions o;
+    o.args = {READLABEL_EXE, dir_.File("out.job")};
+    const RunResult r = ::Run(o);
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<long> dots(1, 0);
+    static const std::regex ink(", ([0-9]+) ink dots\n|PRINT [^\n]*\n");
+    for (auto it = std::sregex_iterator(r.out.begin(), r.out.end(), ink);
+         it != std::sregex_iterator(); ++it) {
+      if ((*it)[1].matched) dots.back() += std::stol((*it)[1]);
+      if (!(*it)[1].matched) dots.push_back(0);
+    }
+    dots.pop_back();
+    return dots;
   }
 
   TempDir dir_;
-  int count_ = 0;
+  int n_ = 0;
 };
 
-const char kNoOptionSetup[] = "DIRECTION 0,0\r\nREFERENCE 0,0\r\nCLS\r\n";
+// Lines that are no trace: what the user and the scheduler see.
+std::string Visible(const std::string& err) {
+  return std::regex_replace(err, std::regex("DEBUG:[^\n]*\n"), "");
+}
 
-size_t Count(const std::string& s, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = 0; (at = s.find(what, at)) != std::string::npos; at += what.size()) ++n;
-  return n;
+// An 8-bit page whose rows are a ramp of all 256 raster values (0 no ink .. 255 full ink).
+std::string RampPage(unsigned rows) {
+  std::string ramp;
+  for (unsigned y = 0; y < rows; ++y)
+    for (int v = 0; v < 256; ++v) ramp += static_cast<char>(v);
+  return RasterPage(PageHeader(256, rows, 8), ramp);
 }
 
 }  // namespace
@@ -80,217 +98,191 @@ TEST_F(FilterTest, WrongArgumentCountsSayNothing) {
     o.args.resize(static_cast<size_t>(n));
     RunResult r = ::Run(o);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out + r.err, "");
   }
 }
 
-TEST_F(FilterTest, MissingRasterFileOrPpd) {
+TEST_F(FilterTest, AFileOrPpdThatCannotBeOpenedIsTheOnlyLine) {
   RunOptions o;
   o.args = {FILTER_EXE, "1", "user", "title", "1", "", dir_.File("none.ras")};
   o.env["LANG"] = "C";
   RunResult r = ::Run(o);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "ERROR:Unable to open raster file: No such file or directory\n");
-
   o.args.pop_back();
-  o.env["PPD"] = std::nullopt;
-  r = ::Run(o);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_TRUE(std::regex_match(r.err, std::regex("ERROR: [^\n]+ on line 0\\.\n"))) << r.err;
-
-  o.env["PPD"] = dir_.File("none.ppd");
-  r = ::Run(o);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "ERROR: Unable to open PPD file on line 0.\n");
+  for (auto ppd : {std::optional<std::string>(), std::optional(dir_.File("none.ppd"))}) {
+    o.env["PPD"] = ppd;
+    r = ::Run(o);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(std::regex_match(r.err, std::regex("ERROR: [^\n]+ on line 0\\.\n"))) << r.err;
+  }
 }
 
-TEST_F(FilterTest, AStreamWithoutPagesEndsWithTheTeardownOnly) {
-  WriteFile(dir_.File("empty.ras"), "");
-  RunResult r = Filter(dir_.File("empty.ras"), {}, "", /*asFile=*/false);
+TEST_F(FilterTest, AStreamWithoutPagesEndsWithTheTeardownTraces) {
+  RunResult r = Filter(RasterStream(""));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(MaskAddresses(r.err),
-            "ERROR: free Buffer=X\nERROR: free pDataBuf=X\n"
-            "ERROR: cupsFreeOptions options=X num_options=0\nERROR: cupsRasterClose\n"
-            "ERROR: close fd=0\nERROR: ppdClose fd=X\nERROR: Tarvo-filter return\n");
+  EXPECT_EQ(std::regex_replace(MaskAddresses(r.err), std::regex("close fd=[0-9]+"), "close fd=N"),
+            "DEBUG: free Buffer=X\nDEBUG: free pDataBuf=X\n"
+            "DEBUG: cupsFreeOptions options=X num_options=0\nDEBUG: cupsRasterClose\n"
+            "DEBUG: close fd=N\nDEBUG: ppdClose fd=X\nDEBUG: Tarvo-filter return\n");
 }
 
-TEST_F(FilterTest, OneBitPageLogAndJobAreExact) {
-  // 16 x 2 dots: the first dot of row 1 inked.
-  std::vector<unsigned char> grey(32, 255);
-  grey[16] = 0;
-  std::string ras = Raster({"--bits", "1", "--page-size", "288x144"}, {Pgm(16, 2, grey)});
-  RunResult r = Filter(ras, {}, "");
+TEST_F(FilterTest, TheUserSeesLabelsAndTheSchedulerCountsThem) {
+  cups_page_header2_t h = PageHeader(16, 40, 1);
+  h.PageSize[0] = 288;
+  h.PageSize[1] = 432;
+  h.NumCopies = 3;
+  std::string page = RasterPage(h, 0x80);
+  RunResult r = Filter(RasterStream(page + page));
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, std::string("SIZE 102 mm, 51 mm\r\n") + kNoOptionSetup +
-                       "BITMAP 0,1,1,1,1,\x7F\r\nPRINT 1,1\r\n");
+  EXPECT_EQ(Visible(r.err),
+            "INFO: Printing label 1\n"
+            "ATTR: job-media-progress=0\nATTR: job-media-progress=40\nATTR: job-media-progress=80\n"
+            "INFO: Label 1: 4 x 6 in, 203 dpi, 3 copies\nPAGE: 1 3\n"
+            "INFO: Printing label 2\n"
+            "ATTR: job-media-progress=0\nATTR: job-media-progress=40\nATTR: job-media-progress=80\n"
+            "INFO: Label 2: 4 x 6 in, 203 dpi, 3 copies\nPAGE: 2 3\n"
+            "INFO: Printed 6 labels\n");
+}
+
+TEST_F(FilterTest, TracesKeepTheirTextsAsDebugLines) {
+  cups_page_header2_t h = PageHeader(16, 2, 1);
+  h.PageSize[0] = 288;
+  h.PageSize[1] = 144;
+  std::string rows(4, '\0');
+  rows[2] = '\x80';  // row 1, dot 0
+  RunResult r = Filter(RasterStream(RasterPage(h, rows)));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "SIZE 102 mm, 51 mm\r\nDIRECTION 0,0\r\nREFERENCE 0,0\r\nCLS\r\n"
+            "BITMAP 0,1,1,1,1,\x7F\r\nPRINT 1,1\r\n");
   std::string log = std::regex_replace(MaskAddresses(r.err), std::regex("time=[0-9]+"), "time=T");
-  // The file's descriptor depends on what the test runner left open.
-  log = std::regex_replace(log, std::regex("close fd=[1-9][0-9]*"), "close fd=N");
-  // The header dump is long; check the lines around it exactly.
-  size_t dumpEnd = log.find("ERROR: cupsRowStep = ");
-  ASSERT_NE(dumpEnd, std::string::npos);
-  EXPECT_EQ(log.substr(0, log.find("ERROR: MediaClass")),
-            "ERROR: Starting page = 1 1 time=T\nERROR: StartPage...\n");
-  EXPECT_NE(log.find("ERROR: HWResolution = [ 203 203 ]\nERROR: ImagingBoundingBox = [ "),
+  log = std::regex_replace(log, std::regex("close fd=[0-9]+"), "close fd=N");
+  EXPECT_EQ(log.substr(0, log.find("DEBUG: MediaClass")),
+            "DEBUG: Starting page = 1 1 time=T\nINFO: Printing label 1\nDEBUG: StartPage...\n");
+  EXPECT_NE(log.find("DEBUG: HWResolution = [ 203 203 ]\nDEBUG: ImagingBoundingBox = [ "),
             std::string::npos);
-  EXPECT_NE(log.find("ERROR: cupsWidth = 16\nERROR: cupsHeight = 2\n"), std::string::npos);
-  EXPECT_EQ(log.substr(log.find('\n', dumpEnd) + 1),
+  EXPECT_EQ(log.substr(log.find("\n", log.find("DEBUG: cupsRowStep = ")) + 1),
             "ATTR: job-media-progress=0\n"
-            "ERROR: cupsBitsPerPixel =1 \n"
-            "ERROR: call ProcessData\n"
-            "ERROR: ProcessData nImageWidth=2 biHeight=2\n"
-            "ERROR: ProcessData nMirror=0\n"
-            "ERROR: header->Orientation=0 nDirection=0 nPaperWidth=102 nPaperHeight=51\n"
-            "ERROR: ProcessData nInverse=0 nDirection=0\n"
-            "ERROR: ProcessDatan Direction == 1 || nDirection == 3\n"
-            "ERROR: ProcessDatan nMirror=0\n"
-            "ERROR: ProcessDatan nInverse=0\n"
-            "ERROR: ProcessData malloc pData=X\n"
-            "ERROR: ProcessData sprintf SIZE nPaperWidth=102 nPaperHeight=51\n"
-            "ERROR: ProcessData nCompress=0\n"
-            "ERROR: MediaMethod choice=X\n"
-            "ERROR: GapsHeight choice=X\n"
-            "ERROR: PaperType choice=X\n"
-            "ERROR: PrintSpeed choice=X\n"
-            "ERROR: Darkness choice=X\n"
-            "ERROR: Print Code=SIZE 102 mm, 51 mm\n"
-            "ERROR: Print Code=DIRECTION 0,0\n"
-            "ERROR: Print Code=REFERENCE 0,0\n"
-            "ERROR: Print Code=CLS\n"
-            "ERROR: ProcessData nOffset=55\n"
-            "ERROR: save data to Nemi-filter DataLength=86 sizeof(nOffset)=4\n"
-            "ERROR: free pzlibBuf=X\n"
-            "ERROR: free pMirror=X\n"
-            "ERROR: free pBuf180=X\n"
-            "ERROR: free pBuf90=X\n"
-            "ERROR: free pData=X\n"
-            "ERROR: ProcessData return\n"
-            "ERROR: call EndPage\n"
-            "ERROR: Enter EndPage\n"
-            "ERROR: EndPage Out Canceled=0\n"
-            "ERROR: EndPage return\n"
-            "ERROR: free Buffer=X\n"
-            "ERROR: free pDataBuf=X\n"
-            "ERROR: cupsFreeOptions options=X num_options=0\n"
-            "ERROR: cupsRasterClose\n"
-            "ERROR: close fd=N\n"
-            "ERROR: ppdClose fd=X\n"
-            "ERROR: Tarvo-filter return\n");
-  // A choice that is not marked logs 0; buffers that are not taken too.
-  EXPECT_NE(r.err.find("ERROR: MediaMethod choice=0\n"), std::string::npos);
-  EXPECT_NE(r.err.find("ERROR: free pMirror=0\n"), std::string::npos);
+            "DEBUG: cupsBitsPerPixel =1 \n"
+            "DEBUG: call ProcessData\n"
+            "DEBUG: ProcessData nImageWidth=2 biHeight=2\n"
+            "DEBUG: ProcessData nMirror=0\n"
+            "DEBUG: header->Orientation=0 nDirection=0 nPaperWidth=102 nPaperHeight=51\n"
+            "DEBUG: ProcessData nInverse=0 nDirection=0\n"
+            "INFO: Label 1: 4 x 2 in, 203 dpi, 1 copy\n"
+            "DEBUG: ProcessDatan Direction == 1 || nDirection == 3\n"
+            "DEBUG: ProcessDatan nMirror=0\n"
+            "DEBUG: ProcessDatan nInverse=0\n"
+            "DEBUG: ProcessData sprintf SIZE nPaperWidth=102 nPaperHeight=51\n"
+            "DEBUG: ProcessData nCompress=0\n"
+            "DEBUG: MediaMethod choice=X\n"
+            "DEBUG: GapsHeight choice=X\n"
+            "DEBUG: PaperType choice=X\n"
+            "DEBUG: PrintSpeed choice=X\n"
+            "DEBUG: Darkness choice=X\n"
+            "DEBUG: ProcessData malloc pData=X\n"
+            "DEBUG: Print Code=SIZE 102 mm, 51 mm\n"
+            "DEBUG: Print Code=DIRECTION 0,0\n"
+            "DEBUG: Print Code=REFERENCE 0,0\n"
+            "DEBUG: Print Code=CLS\n"
+            "DEBUG: ProcessData nOffset=55\n"
+            "DEBUG: save data to Nemi-filter DataLength=86 sizeof(nOffset)=4\n"
+            "PAGE: 1 1\n"
+            "DEBUG: free pzlibBuf=X\nDEBUG: free pMirror=X\nDEBUG: free pBuf180=X\n"
+            "DEBUG: free pBuf90=X\nDEBUG: free pData=X\nDEBUG: ProcessData return\n"
+            "DEBUG: call EndPage\nDEBUG: Enter EndPage\nDEBUG: EndPage Out Canceled=0\n"
+            "DEBUG: EndPage return\n"
+            "INFO: Printed 1 label\n"
+            "DEBUG: free Buffer=X\nDEBUG: free pDataBuf=X\n"
+            "DEBUG: cupsFreeOptions options=X num_options=0\nDEBUG: cupsRasterClose\n"
+            "DEBUG: close fd=N\nDEBUG: ppdClose fd=X\nDEBUG: Tarvo-filter return\n");
 }
 
-TEST_F(FilterTest, OneBitRowsAreComplementedWholeStride) {
-  // 203 dots wide: 26 bytes per row, the last byte holds 3 dots.
-  std::vector<unsigned char> grey(203 * 3, 255);
-  grey[0] = 0;          // row 0, dot 0: raster 0x80 -> printer 0x7F
-  grey[203 + 202] = 0;  // row 1, last dot
-  std::string ras = Raster({"--bits", "1"}, {Pgm(203, 3, grey)});
-  RunResult r = Filter(ras, {});
-  ASSERT_EQ(r.status, 0) << r.err;
-  std::string head = "BITMAP 0,0,26,2,1,";
-  size_t at = r.out.find(head);
-  ASSERT_NE(at, std::string::npos) << r.out;
-  std::string data = r.out.substr(at + head.size(), 52);
-  EXPECT_EQ(static_cast<unsigned char>(data[0]), 0x7F);
-  EXPECT_EQ(static_cast<unsigned char>(data[25]), 0xFF);
-  EXPECT_EQ(static_cast<unsigned char>(data[26 + 25]), 0xDF);  // dot 202 = bit 5
-}
-
-TEST_F(FilterTest, TwoPagesGiveTwoWholeJobs) {
-  std::vector<unsigned char> a(64, 255), b(64, 255);
-  a[0] = 0;
-  b[63] = 0;
-  std::string ras = Raster({"--bits", "1", "--copies", "3"}, {Pgm(8, 8, a), Pgm(8, 8, b)});
-  RunResult r = Filter(ras, {{"Darkness", "12"}});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Count(r.out, "SIZE "), 2u);
-  EXPECT_EQ(Count(r.out, "DENSITY 12\r\nCLS\r\n"), 2u);
-  EXPECT_EQ(Count(r.out, "PRINT 1,3\r\n"), 2u);
-  EXPECT_NE(r.out.find("BITMAP 0,0,1,1,1,\x7F\r\nPRINT 1,3\r\nSIZE "), std::string::npos);
-  EXPECT_EQ(r.out.substr(r.out.size() - 31), "BITMAP 0,7,1,1,1,\xFE\r\nPRINT 1,3\r\n");
-  EXPECT_NE(r.err.find("Starting page = 2 "), std::string::npos);
-}
-
-TEST_F(FilterTest, ProgressLinesEverySixteenRows) {
-  std::string ras = Raster({"--bits", "1"}, {Pgm(8, 40, std::vector<unsigned char>(320, 255))});
-  RunResult r = Filter(ras);
-  std::string progress;
-  std::regex line("ATTR: job-media-progress=[0-9]+\n");
-  for (auto it = std::sregex_iterator(r.err.begin(), r.err.end(), line);
-       it != std::sregex_iterator(); ++it)
-    progress += it->str();
-  EXPECT_EQ(progress,
-            "ATTR: job-media-progress=0\nATTR: job-media-progress=40\n"
-            "ATTR: job-media-progress=80\n");
-}
-
-TEST_F(FilterTest, ShortStreamPrintsTheRowsThatCame) {
-  std::vector<unsigned char> grey(8 * 10, 0);
-  std::string ras = Raster({"--bits", "1", "--claim-height", "1000000"}, {Pgm(8, 10, grey)});
-  RunResult r = Filter(ras);
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("BITMAP 0,0,1,10,1,"), std::string::npos);
-  EXPECT_NE(r.out.find("\r\nPRINT 1,1\r\n"), std::string::npos);
-}
-
-TEST_F(FilterTest, PagesBeyondTheLimitStopTheJob) {
-  std::vector<unsigned char> grey(64, 0);
-  // The second page claims a million colour rows of 400 dots.
-  std::string ok = Raster({"--bits", "1"}, {Pgm(8, 8, grey)});
-  std::string huge = Raster({"--bits", "24", "--claim-height", "1000000"},
-                            {Pgm(400, 1, std::vector<unsigned char>(400))});
-  WriteFile(dir_.File("both.ras"), ReadFile(ok) + ReadFile(huge).substr(4));
-  RunResult r = Filter(dir_.File("both.ras"));
+TEST_F(FilterTest, AFailureStaysTheLastWordAndAClosedPrinterConnectionIsOne) {
+  // A page beyond the limit after a good one: the error is the state message.
+  const std::string good = RasterPage(PageHeader(8, 8, 1), 0xFF);
+  RunResult r = Filter(RasterStream(good + RasterPage(PageHeader(80000, 1000000, 24), "")));
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Count(r.out, "PRINT 1,1\r\n"), 1u);  // the first page stays written
-  EXPECT_NE(r.err.find("ERROR: Page 2 needs 2400000000 bytes, more than the page limit of "
-                       "1073741824 bytes"),
+  const std::string end =
+      "PAGE: 1 1\nINFO: Printing label 2\nERROR: Page 2 needs 480000000000 "
+      "bytes, more than the page limit of 1073741824 bytes "
+      "(RASTERTOLABEL_PAGE_LIMIT), job stopped\n";
+  EXPECT_TRUE(Visible(r.err).ends_with(end)) << Visible(r.err);
+  // The backend goes away: a failed write like any other, not a death by SIGPIPE.
+  TestPpd ppd({});
+  WriteFile(dir_.File("two.ras"), RasterStream(good + good));
+  RunOptions o;
+  o.args = {FILTER_EXE, "1", "user", "title", "1", "", dir_.File("two.ras")};
+  o.env = {{"PPD", ppd.path()}, {"RASTERTOLABEL_DUMP", ""}};
+  o.closed_stdout = true;
+  r = ::Run(o);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("ERROR: Unable to write label 1: the printer connection was closed\n"),
             std::string::npos)
       << r.err;
-  EXPECT_NE(r.err.find("ERROR: Tarvo-filter return\n"), std::string::npos);
+  EXPECT_EQ(r.err.find("PAGE:"), std::string::npos);
+  EXPECT_EQ(r.err.find("label 2"), std::string::npos);
 }
 
-TEST_F(FilterTest, RowsShorterThanTheWidthNeedsAreRefused) {
-  std::string ras = Raster({"--bits", "8", "--bytes-per-line", "10"},
-                           {Pgm(16, 4, std::vector<unsigned char>(64))});
-  RunResult r = Filter(ras);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_NE(r.err.find("ERROR: Page 1: cupsBytesPerLine 10 cannot hold 16 dots of 8 bits"),
+TEST_F(FilterTest, ALabelWiderThanTheHeadIsCutToItWithAWarning) {
+  cups_page_header2_t h = PageHeader(1015, 4, 1);  // 5 x 0.02 in at 203 dpi
+  h.PageSize[0] = 360;
+  RunResult r = FilterWithPpd(RasterStream(RasterPage(h, 0xFF)), SOURCE_DIR "/ppd/label203.ppd");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("WARNING: Label 1 is 127 mm wide, wider than the 104 mm print head: "
+                       "printed cut to 104 mm\n"),
             std::string::npos);
+  EXPECT_EQ(r.out.substr(0, 16), "SIZE 104 mm, 0 m");
+  EXPECT_EQ(InkDots(r.out), std::vector<long>{832 * 4});
 }
 
-TEST_F(FilterTest, SigtermWhileReadingRowsStillWritesThePage) {
-  // The raster arrives through a pipe, the rest of the page held back until
-  // the filter has been told to stop.
-  std::vector<unsigned char> grey(8 * 64, 0);
-  std::string full = ReadFile(Raster({"--bits", "1"}, {Pgm(8, 64, grey)}));
-  std::string fifo = dir_.File("in.fifo");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  pid_t feeder = fork();
-  if (feeder == 0) {
-    int fd = open(fifo.c_str(), O_WRONLY);
-    size_t part = full.size() - 40;  // all but the last 40 rows
-    if (write(fd, full.data(), part) != static_cast<ssize_t>(part)) _exit(1);
-    sleep(2);  // the filter gets SIGTERM meanwhile
-    if (write(fd, full.data() + part, full.size() - part) < 0) _exit(1);
-    _exit(0);
-  }
-  TestPpd ppd({});
-  RunOptions o;
-  o.args = {FILTER_EXE, "1", "user", "title", "1", ""};
-  o.stdin_path = fifo;
-  o.env["PPD"] = ppd.path();
-  o.sigterm_after_err_text = "ATTR: job-media-progress=";
-  RunResult r = ::Run(o);
-  waitpid(feeder, nullptr, 0);
+TEST_F(FilterTest, ThresholdCutsBelowTheCutUnlessNothingLiesBelowIt) {
+  const std::string ramp = RasterStream(RampPage(2));
+  // Grey g = 255 - raster value; a grey at the cut is white, one below it black.
+  RunResult r = Filter(ramp, {{"Dithering", "Threshold"}, {"Threshold", "0"}});
+  std::smatch cut;
+  ASSERT_TRUE(std::regex_search(r.err, cut, std::regex("nThresholds=([0-9]+) nLight=0")));
+  EXPECT_EQ(InkDots(r.out), std::vector<long>{2 * std::stol(cut[1])});
+  // A cut below every grey moves to one above the darkest: only black prints.
+  r = Filter(ramp, {{"Dithering", "Threshold"}, {"Threshold", "-300"}});
+  EXPECT_EQ(InkDots(r.out), std::vector<long>{2});
+  // Pages whose darkest level is the Otsu cut itself.
+  auto page = [](unsigned char ink, unsigned char paper) {
+    std::string rows(64 * 4, static_cast<char>(paper));
+    rows.replace(0, 64, 64, static_cast<char>(ink));
+    return RasterPage(PageHeader(64, 4, 8), rows);
+  };
+  r = Filter(RasterStream(page(255, 0) + page(215, 0) + page(255, 255) + page(0, 0)),
+             {{"Dithering", "Threshold"}});
+  EXPECT_EQ(InkDots(r.out), (std::vector<long>{64, 64, 256, 0}));
+}
+
+TEST_F(FilterTest, TheDumpGoesToTheJobsTemporaryFolderAndCanBeSwitchedOff) {
+  const std::string page = RasterStream(RasterPage(PageHeader(10, 3, 8), 0x80));
+  const std::string tmp = dir_.File("tmp");
+  mkdir(tmp.c_str(), 0700);
+  RunResult r = Filter(page, {}, {{"RASTERTOLABEL_DUMP", std::nullopt}, {"TMPDIR", tmp}});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Count(r.out, "PRINT 1,1\r\n"), 1u);
-  EXPECT_NE(r.err.find("ERROR: EndPage Out Canceled=1\n"), std::string::npos);
-  EXPECT_EQ(r.err.find("ERROR: EndPage return\n"), std::string::npos);
+  struct stat st;
+  ASSERT_EQ(stat((tmp + "/Buf.bmp").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(st.st_size, 54 + 32 * 3);  // rows of 30 bytes padded to 32
+  for (const char* off : {"", "\"\"", "off", "None"}) {
+    unlink((tmp + "/Buf.bmp").c_str());
+    r = Filter(page, {}, {{"RASTERTOLABEL_DUMP", off}, {"TMPDIR", tmp}});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(stat((tmp + "/Buf.bmp").c_str(), &st), 0) << off;
+  }
+  // Never through a link: the target stays as it was, and the error says why.
+  WriteFile(dir_.File("target"), "kept");
+  ASSERT_EQ(symlink(dir_.File("target").c_str(), dir_.File("link.bmp").c_str()), 0);
+  r = Filter(page, {}, {{"RASTERTOLABEL_DUMP", dir_.File("link.bmp")}});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ReadFile(dir_.File("target")), "kept");
+  EXPECT_NE(r.err.find("ERROR: Page dump " + dir_.File("link.bmp") +
+                       " not written: it is a symbolic link\n"),
+            std::string::npos);
 }

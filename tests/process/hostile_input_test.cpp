@@ -1,7 +1,7 @@
 // Hostile and broken input: what the filter gives for streams, headers, PPDs
 // and options that no well-behaved client sends.  Whatever comes in, the
 // filter must end with status 0 or 1 (never a signal or a sanitizer report),
-// write only "ERROR:" and "ATTR:" lines to standard error, write only whole
+// write only CUPS log lines to standard error, write only whole
 // label jobs that the strict reader takes, report success only when a label
 // was written, and stay within a 2 GiB address space.
 //
@@ -104,7 +104,7 @@ class HostileInputTest : public testing::Test {
     static const std::regex refused(
         "==[0-9]+==WARNING: AddressSanitizer failed to allocate [^\n]*\n");
     const std::string err = std::regex_replace(r.err, refused, "");
-    static const std::regex other("(^|\n)(?!ERROR:|ATTR:)[^\n]*\n");
+    static const std::regex other("(^|\n)(?!(ERROR|WARNING|INFO|DEBUG|ATTR|PAGE):)[^\n]*\n");
     std::smatch m;
     EXPECT_FALSE(std::regex_search(err, m, other)) << "stray log line: " << m.str();
     EXPECT_TRUE(err.empty() || err.back() == '\n') << "an unended log line";
@@ -194,7 +194,7 @@ TEST_F(HostileInputTest, AStreamCutInsideARowPrintsTheWholeRowsBeforeIt) {
   const std::string stream = RasterStream(InkedPage(16, 8));  // rows of 2 bytes
   RunResult r = Filter(stream.substr(0, 4 + sizeof(cups_page_header2_t) + 5 * 2 + 1));
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(HasLine(r.err, "ERROR: Page 1: the raster stream ends after 5 of 8 rows")) << r.err;
+  EXPECT_TRUE(HasLine(r.err, "WARNING: Page 1: the raster stream ends after 5 of 8 rows")) << r.err;
   EXPECT_NE(Summary(r.out).find("BITMAP 0,0,2,5,1 10 bytes, 80 ink dots\n"), std::string::npos);
 }
 
@@ -370,7 +370,7 @@ TEST_F(HostileInputTest, HugePageClaimsCostOnlyWhatArrives) {
     std::string rows(2 * size_t{h.cupsBytesPerLine}, '\xFF');
     RunResult r = Filter(RasterStream(RasterPage(h, rows)));
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(HasLine(r.err, "ERROR: Page 1: the raster stream ends after 2 of " +
+    EXPECT_TRUE(HasLine(r.err, "WARNING: Page 1: the raster stream ends after 2 of " +
                                    std::to_string(c.height) + " rows"));
     EXPECT_NE(Summary(r.out).find(",2,1 "), std::string::npos) << "a band of the two rows";
   }
@@ -441,9 +441,9 @@ TEST_F(HostileInputTest, HeaderFieldsOutOfTheirRangeAreLoggedAsSent) {
   std::memset(&h.Orientation, 0x01, sizeof h.Orientation);
   RunResult r = Filter(RasterStream(RasterPage(h, 0xFF)));
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(HasLine(r.err, "ERROR: Collate = 134744072"));
-  EXPECT_TRUE(HasLine(r.err, "ERROR: cupsColorSpace = 2139062143"));
-  EXPECT_TRUE(HasLine(r.err, "ERROR: ProcessData nInverse=0 nDirection=1")) << "turned";
+  EXPECT_TRUE(HasLine(r.err, "DEBUG: Collate = 134744072"));
+  EXPECT_TRUE(HasLine(r.err, "DEBUG: cupsColorSpace = 2139062143"));
+  EXPECT_TRUE(HasLine(r.err, "DEBUG: ProcessData nInverse=0 nDirection=1")) << "turned";
 
   // Copies: nine digits are a count, more are none; 0 is no count given.
   for (unsigned copies : {0u, 999999999u, 1000000000u, 0xFFFFFFFFu}) {
@@ -454,12 +454,12 @@ TEST_F(HostileInputTest, HeaderFieldsOutOfTheirRangeAreLoggedAsSent) {
     EXPECT_EQ(r.status, 0);
     if (copies == 0) {
       EXPECT_NE(r.out.find("\r\nPRINT 1,1\r\n"), std::string::npos);
-      EXPECT_TRUE(HasLine(r.err, "ERROR: NumCopies 0 taken as 1 copy"));
+      EXPECT_TRUE(HasLine(r.err, "DEBUG: NumCopies 0 taken as 1 copy"));
     } else if (copies <= 999999999u) {
       EXPECT_NE(r.out.find("\r\nPRINT 1," + std::to_string(copies) + "\r\n"), std::string::npos);
     } else {
       EXPECT_NE(r.out.find("\r\nPRINT 1,1\r\n"), std::string::npos);
-      EXPECT_TRUE(HasLine(r.err, "ERROR: NumCopies " + std::to_string(copies) +
+      EXPECT_TRUE(HasLine(r.err, "WARNING: NumCopies " + std::to_string(copies) +
                                      " is more than the printer can count (999999999), 1 copy "
                                      "printed"));
     }
@@ -485,7 +485,7 @@ TEST_F(HostileInputTest, ChoiceNamesOfTheLongestLengthGoIntoCommandsWhole) {
   EXPECT_NE(r.out.find("DENSITY " + forty + "\r\n"), std::string::npos);
   // The cutter's count field holds nine characters.
   EXPECT_EQ(r.out.find("SET CUTTER"), std::string::npos);
-  EXPECT_TRUE(HasLine(r.err, "ERROR: CutEveryLabels choice \"" + forty +
+  EXPECT_TRUE(HasLine(r.err, "WARNING: CutEveryLabels choice \"" + forty +
                                  "\" is longer than 9 characters, ignored"));
 
   // 41 characters are no PPD keyword at all.
@@ -517,7 +517,7 @@ TEST_F(HostileInputTest, ChoiceNamesThatAreNoPlainNumberStayOutOfTheCommands) {
     RunResult r = FilterWithChoices(
         page, {{"PaperType", "LabelGaps"}, {"PostAction", "CutEvery"}, {keyword, name}});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(HasLine(r.err, "ERROR: " + std::string(keyword) + " choice \"" + name +
+    EXPECT_TRUE(HasLine(r.err, "WARNING: " + std::string(keyword) + " choice \"" + name +
                                    "\" is not a plain number, ignored"))
         << r.err;
     EXPECT_EQ(r.out.find(name), std::string::npos);
@@ -539,7 +539,7 @@ TEST_F(HostileInputTest, ChoiceNamesThatAreNoPlainNumberStayOutOfTheCommands) {
   }
   r = Filter(page, "Darkness=Custom.12", custom);
   EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(HasLine(r.err, "ERROR: Darkness choice \"Custom\" is not a plain number, ignored"));
+  EXPECT_TRUE(HasLine(r.err, "WARNING: Darkness choice \"Custom\" is not a plain number, ignored"));
   EXPECT_EQ(r.out.find("DENSITY"), std::string::npos);
 }
 

@@ -65,7 +65,8 @@ RunResult Run(const RunOptions& opts) {
   close(out_pipe[1]);
   close(err_pipe[1]);
   RunResult r;
-  bool out_open = true, err_open = true, signalled = false;
+  bool out_open = !opts.closed_stdout, err_open = true, signalled = false;
+  if (opts.closed_stdout) close(out_pipe[0]);
   bool want_signal =
       opts.sigterm_after_err_bytes.has_value() || !opts.sigterm_after_err_text.empty();
   while (out_open || err_open) {
@@ -88,7 +89,7 @@ RunResult Run(const RunOptions& opts) {
     if (fds[0].revents) Drain(out_pipe[0], r.out, out_open);
     if (fds[1].revents) Drain(err_pipe[0], r.err, err_open);
   }
-  close(out_pipe[0]);
+  if (!opts.closed_stdout) close(out_pipe[0]);
   close(err_pipe[0]);
   int st = 0;
   waitpid(pid, &st, 0);

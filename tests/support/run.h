@@ -25,6 +25,8 @@ struct RunOptions {
   // When set, the child's address space is limited to this many bytes
   // (RLIMIT_AS), so that an allocation beyond it fails instead of growing.
   std::optional<size_t> address_space_limit;
+  // Standard output's reading end is closed at once, as when the printer connection goes away.
+  bool closed_stdout = false;
 };
 
 RunResult Run(const RunOptions& opts);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "label/bands.h"
+#include "label/command_text.h"
 #include "label/label_settings.h"
 #include "ppd_fixture.h"
 
@@ -15,7 +17,7 @@ using namespace std::string_literals;
 
 namespace {
 
-using Choices = std::map<std::string, std::string>;
+using Options = std::map<std::string, std::string>;
 
 // A blank 1-bit picture: stride bytes per row, 0xFF = no ink.
 struct Picture {
@@ -39,11 +41,11 @@ struct Picture {
 
 std::string Bands(const Picture& p) {
   std::string out;
-  AppendBitmapCommands(out, p.bytes.data(), p.stride, p.rows);
+  for (const Band& band : FindBands(p.bytes.data(), p.stride, p.rows)) AppendBitmap(out, band);
   return out;
 }
 
-std::string SetupText(const Choices& choices, unsigned width_pt = 288, unsigned height_pt = 144,
+std::string SetupText(const Options& choices, unsigned width_pt = 288, unsigned height_pt = 144,
                       unsigned orientation = 0) {
   TestPpd ppd(choices);
   cups_page_header2_t h = {};
@@ -51,13 +53,13 @@ std::string SetupText(const Choices& choices, unsigned width_pt = 288, unsigned 
   h.PageSize[1] = height_pt;
   h.Orientation = static_cast<cups_orient_t>(orientation);
   h.NumCopies = 1;
-  LabelSettings s = ReadLabelSettings(ppd.get(), h, 36, 10);
+  const PpdChoices marked(ppd.get());
   std::string text;
-  AppendSetupCommands(text, ppd.get(), s);
+  AppendSetup(text, ReadLabelSetup(marked, ReadLabelSettings(marked, h, 36, 10)));
   return text;
 }
 
-const Choices kWorkedExample = {
+const Options kWorkedExample = {
     {"MediaMethod", "Direct"}, {"GapsHeight", "3"}, {"PaperType", "LabelGaps"}, {"FeedPaper", "0"},
     {"PostAction", "TearOff"}, {"PrintSpeed", "4"}, {"Darkness", "8"}};
 
@@ -149,7 +151,7 @@ TEST(SetupCommands, RotationSwapsTheLabelSizeButHeaderOrientationDoesNot) {
 }
 
 TEST(SetupCommands, GapAndMarkSensing) {
-  auto gapLine = [](const Choices& c) {
+  auto gapLine = [](const Options& c) {
     std::string s = SetupText(c);
     size_t a = s.find("\r\n") + 2;
     return s.substr(a, s.find("\r\n", a) + 2 - a);
@@ -163,7 +165,7 @@ TEST(SetupCommands, GapAndMarkSensing) {
 }
 
 TEST(SetupCommands, CutterAndPostActions) {
-  auto cutter = [](const Choices& c) {
+  auto cutter = [](const Options& c) {
     std::string s = SetupText(c);
     size_t a = s.find("REFERENCE 0,0\r\n") + 15;
     return s.substr(a, s.find("CLS\r\n") - a);
@@ -185,7 +187,7 @@ TEST(SetupCommands, CutterAndPostActions) {
 }
 
 TEST(SetupCommands, ChoicesThatAreNoPlainNumberStayOutOfTheCommands) {
-  const Choices numbers = {{"PaperType", "LabelGaps"}, {"GapsHeight", "+2.5"},
+  const Options numbers = {{"PaperType", "LabelGaps"}, {"GapsHeight", "+2.5"},
                            {"FeedPaper", "-1"},        {"PrintSpeed", ".5"},
                            {"Darkness", "15."},        {"PostAction", "CutEvery"},
                            {"CutEveryLabels", "3"}};
@@ -195,7 +197,7 @@ TEST(SetupCommands, ChoicesThatAreNoPlainNumberStayOutOfTheCommands) {
             "SET PEEL OFF\r\nSET TEAR OFF\r\nSET CUTTER 3\r\n"
             "OFFSET -1 mm\r\nSPEED .5\r\nDENSITY 15.\r\nCLS\r\n");
   // A name with anything else in it would let the PPD write its own commands.
-  const Choices hostile = {{"PaperType", "LabelGaps"}, {"GapsHeight", "2\"PRINT"},
+  const Options hostile = {{"PaperType", "LabelGaps"}, {"GapsHeight", "2\"PRINT"},
                            {"FeedPaper", "1.2.3"},     {"PrintSpeed", "-"},
                            {"Darkness", "8;CLS"},      {"PostAction", "CutEvery"},
                            {"CutEveryLabels", "0x10"}};
@@ -208,11 +210,12 @@ TEST(SetupCommands, RibbonAndFlagsIgnoreCase) {
   EXPECT_EQ(SetupText({{"MediaMethod", "Other"}}).find("RIBBON"), std::string::npos);
   TestPpd ppd({{"MirrorImage", "true"}, {"NegativeImage", "TRUE"}});
   cups_page_header2_t h = {};
-  LabelSettings s = ReadLabelSettings(ppd.get(), h, 4, 1);
+  const PpdChoices choices(ppd.get());
+  LabelSettings s = ReadLabelSettings(choices, h, 4, 1);
   EXPECT_EQ(s.nMirror, 1);
   EXPECT_EQ(s.nInverse, 1);
   h.Orientation = CUPS_ORIENT_90;
-  EXPECT_EQ(ReadLabelSettings(ppd.get(), h, 4, 1).nDirection, 1);
+  EXPECT_EQ(ReadLabelSettings(choices, h, 4, 1).nDirection, 1);
 }
 
 TEST(ProcessData, WritesTheWholeWorkedExamplePage) {
@@ -228,7 +231,8 @@ TEST(ProcessData, WritesTheWholeWorkedExamplePage) {
   p.InkBlock(200, 219, 5, 6);
   std::string expected = SetupText(kWorkedExample) + Bands(p) + "PRINT 1,2\r\n";
   testing::internal::CaptureStdout();
-  bool ok = ProcessData(ppd.get(), &h, p.bytes.data(), 288, 300);
+  int copies = 0;
+  bool ok = ProcessData(PpdChoices(ppd.get()), h, p.bytes.data(), 288, 300, 1, copies);
   EXPECT_TRUE(ok);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), expected);
 }
@@ -242,14 +246,15 @@ TEST(ProcessData, TinyPagesNeverOutgrowTheCommandText) {
   h.cupsBitsPerPixel = 8;
   std::vector<unsigned char> one = {0x7F, 0xFF, 0xFF, 0xFF};
   testing::internal::CaptureStdout();
-  ProcessData(ppd.get(), &h, one.data(), 1, 1);
+  int copies = 0;
+  ProcessData(PpdChoices(ppd.get()), h, one.data(), 1, 1, 1, copies);
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_NE(out.find("BITMAP 0,0,1,1,1,\x7F\r\nPRINT 1,1\r\n"), std::string::npos);
 
   std::vector<unsigned char> stripes(4 * 1001, 0xFF);
   for (size_t r = 0; r < 1001; r += 2) stripes[r * 4] = 0x7F;
   testing::internal::CaptureStdout();
-  ProcessData(ppd.get(), &h, stripes.data(), 1, 1001);
+  ProcessData(PpdChoices(ppd.get()), h, stripes.data(), 1, 1001, 1, copies);
   out = testing::internal::GetCapturedStdout();
   size_t bands = 0;
   for (size_t at = 0; (at = out.find("BITMAP", at)) != std::string::npos; ++at) ++bands;
