@@ -19,6 +19,7 @@
 
 #include "app_options.h"
 #include "label_driver.h"
+#include "label_job.h"
 #include "label_page.h"
 #include "pappl_fixes.h"
 
@@ -82,6 +83,8 @@ int main(int argc, char* argv[]) {
                               PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY |
                               PAPPL_SOPTIONS_NO_TLS;
   if (options.listen != "localhost") soptions |= PAPPL_SOPTIONS_WEB_REMOTE;
+  // The conversion library's trace lines join the log at the debug level.
+  if (options.logLevel != PAPPL_LOGLEVEL_DEBUG) SetTraceOutput(nullptr);
   if (options.log != "-") {
     const int fd = open(options.log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0 || dup2(fd, STDERR_FILENO) < 0) {

@@ -18,5 +18,6 @@
 std::string PageCommands(const PrinterChoices& choices, const cups_page_header2_t& header,
                          std::vector<unsigned char>& rows, unsigned rowCount);
 
-// Called at the start of each job, in the job's thread.
+// Called at the start of each job, in the job's thread: the table of
+// two-dimensional codes found so far is per thread.
 void StartConversionJob();

@@ -116,6 +116,9 @@ int MillimetresOf(int hundredths) { return static_cast<int>(std::lround(hundredt
 PrinterChoices ChoicesOfJob(const pappl_pr_options_t& options, const pappl_pr_driver_data_t& data,
                             ipp_t* defaults, pappl_job_t* job) {
   PrinterChoices c;
+  // The head's width as our PPDs state it (MaxSize): 832 dots at 203 dpi,
+  // 1248 at 300 dpi, in whole points.
+  c.SetLargestWidthPoints(data.x_default >= 300 ? 299 : 295);
   c.Set("Darkness",
         std::to_string(DarknessStep(options.darkness_configured, options.print_darkness)));
   c.Set("PrintSpeed",

@@ -14,6 +14,8 @@
 #include <span>
 #include <string>
 
+#include "label_job.h"
+
 // One vendor attribute: its IPP name, the PPD keyword it sets, and how its
 // IPP value turns into the keyword's choice name.
 struct VendorOption {
@@ -32,14 +34,17 @@ extern const std::span<const VendorOption> kVendorOptions;
 // Adds each vendor attribute's "-supported" and "-default" values to attrs.
 void AddVendorAttributes(ipp_t* attrs);
 
-// Choice names by PPD keyword.
-class PrinterChoices {
+// Choice names by PPD keyword, and the head's width.
+class PrinterChoices : public Choices {
  public:
-  const char* Marked(const char* keyword) const;
+  const char* Marked(const char* keyword) const override;
+  double LargestWidthPoints() const override { return largestWidth_; }
   void Set(const char* keyword, std::string choice) { marked_[keyword] = std::move(choice); }
+  void SetLargestWidthPoints(double points) { largestWidth_ = points; }
 
  private:
   std::map<std::string, std::string, std::less<>> marked_;
+  double largestWidth_ = 0;
 };
 
 // The choice of one vendor option for an IPP value as text (as
