@@ -167,7 +167,17 @@ part_ipp() {
   stop_app
   start_app
   check "the settings are kept across a restart" ipptool -t -d restarted=1 "$(uri l203)" "$here/settings.test"
+  # Once an access password is set, the settings pages ask for it.
+  local web=http://localhost:$port token
+  token=$(curl -s -c "$work/cookies" "$web/security" | sed -n 's/.*name="session" value="\([^"]*\)".*/\1/p')
+  curl -s -b "$work/cookies" -d "session=$token&new_password=Label4Sec&new_password2=Label4Sec" \
+    "$web/security" >/dev/null
+  curl -s -d "label-mode=peel-off&tear-offset=1" "$web/l203/label" >"$work/label.html"
+  check "with a password set, the Label page asks to log in" grep -q '>Login<' "$work/label.html"
+  check "... and so does Printing Defaults" sh -c "curl -s '$web/l203/printing' | grep -q '>Login<'"
+  check "... and the mode stays" ipptool -t "$(uri l203)" "$here/tear-off.test"
   stop_app
+  rm -rf "$work/state"
 }
 
 part_cups() {
