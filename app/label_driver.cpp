@@ -148,6 +148,13 @@ bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, u
     return false;
   }
   current->header = h;
+  // PAPPL repeats the pages of pictures for their copies, but not those of
+  // raster documents: the printer makes them (PRINT 1,N), as with the filter.
+  const char* format = papplJobGetFormat(job);
+  if (options->copies > 1 && format &&
+      (strcmp(format, "image/pwg-raster") == 0 || strcmp(format, "image/urf") == 0)) {
+    current->header.NumCopies = static_cast<unsigned>(options->copies);
+  }
   current->rowsWritten = 0;
   try {
     current->rows.assign(bytes, 0);

@@ -70,11 +70,11 @@ start_app() {
 }
 uri() { echo "ipp://localhost:$port/ipp/print/$1"; }
 
-# print_job PRINTER FILE TYPE JOB [ROTATION MIRROR]: waits for the job's file.
+# print_job PRINTER FILE TYPE JOB [ROTATION MIRROR COPIES]: waits for the job's file.
 print_job() {
   local out=$work/out${1#l}/$4.prn
   ipptool -q -T 20 -f "$2" -d filetype="$3" -d job="$4" -d rotation="${5:-none}" \
-    -d mirror="${6:-false}" "$(uri "$1")" "$here/print.test" || return 1
+    -d mirror="${6:-false}" -d copies="${7:-1}" "$(uri "$1")" "$here/print.test" || return 1
   for _ in $(seq 1 100); do
     [ -s "$out" ] && ipptool -q "$(uri "$1")" "$here/idle.test" 2>/dev/null && return 0
     sleep 0.1
@@ -130,6 +130,8 @@ part_ipp() {
   check "a three-page job prints" print_job l203 "$work/multi.pwg" image/pwg-raster multi
   check "... one label a page, each as the filter's" same_as_filter multi "$work/multi.pwg" \
     "Darkness=12 PrintSpeed=5 FeedPaper=2 GapsHeight=5 Dithering=Threshold Threshold=20 MediaMethod=Transfer"
+  check "three copies of a PWG page" print_job l203 "$work/page.pwg" image/pwg-raster copies none false 3
+  check "... are the printer's: one label job, PRINT 1,3" test "$(grep -ac '^PRINT 1,3' "$work/out203/copies.prn")" = 1
   check "a PNG prints" print_job l300 "$root/sample/label.png" image/png png
   check "... as one label that reads back" one_label "$work/out300/png.prn"
 
@@ -145,13 +147,13 @@ part_ipp() {
     grep -q 'Generic Thermal Label 203dpi' "$work/addprinter.html"
   printf '%%PDF-1.4\n%%%%EOF\n' >"$work/x.pdf"
   ipptool -q -f "$work/x.pdf" -d filetype=application/octet-stream -d job=pdf -d rotation=none \
-    -d mirror=false "$(uri l203)" "$here/print.test" || true
+    -d mirror=false -d copies=1 "$(uri l203)" "$here/print.test" || true
   sleep 0.5
   check "a job no filter takes: aborted, the app runs on" grep -q "Unable to process job" "$work/app.log"
   # About one job in 200 was started twice: each must print once.
   for i in $(seq 1 200); do
     ipptool -q -T 20 -f "$work/page.pwg" -d filetype=image/pwg-raster -d job="d$i" -d rotation=none \
-      -d mirror=false "$(uri dup)" "$here/print.test" || fail "job d$i was refused"
+      -d mirror=false -d copies=1 "$(uri dup)" "$here/print.test" || fail "job d$i was refused"
   done
   for _ in $(seq 1 100); do
     [ "$(labels "$work/dup.prn")" -ge 200 ] && break
