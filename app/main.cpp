@@ -115,6 +115,7 @@ int main(int argc, char* argv[]) {
   }
   papplSystemSetPrinterDrivers(system.get(), DriverCount(), Drivers(), nullptr, nullptr,
                                LabelDriverCallback, nullptr);
+  // PAPPL 1.3.1's page footer crashes without a footer of the application's.
   papplSystemSetFooterHTML(system.get(), "Thermal label printer application");
   InstallPapplFixes(system.get());
 

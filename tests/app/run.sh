@@ -56,7 +56,11 @@ free_port() { /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("12
 start_app() {
   port=${port:-$(free_port)}
   mkdir -p "$work/out203" "$work/out300"
-  "$app" --port "$port" --state "$work/state" --log-level debug \
+  # Under the sanitizers: PAPPL's own leaks (lsan.supp) are known by its
+  # frames, which only the slow unwinder finds.
+  ASAN_OPTIONS=${ASAN_OPTIONS:-}:fast_unwind_on_malloc=0 \
+    LSAN_OPTIONS=suppressions=$here/lsan.supp:${LSAN_OPTIONS:-} \
+    "$app" --port "$port" --state "$work/state" --log-level debug \
     --printer "l203=203dpi,file://$work/out203" --printer "l300=300dpi,file://$work/out300" \
     --printer "dup=203dpi,file://$work/dup.prn" >>"$work/app.log" 2>&1 &
   app_pid=$!
