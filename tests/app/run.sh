@@ -195,8 +195,14 @@ part_cups() {
   sched_start
   check "a driverless queue is added" \
     lpadmin -p labels -E -v "$(uri l203)" -m everywhere
-  check "... with the label as its default size" grep -qx '\*DefaultPageSize: 4x6' "$work/sched/etc/ppd/labels.ppd"
-  check "... a size of the queue" grep -q '^\*PageSize 4x6:' "$work/sched/etc/ppd/labels.ppd"
+  # The scheduler writes the queue's PPD from the app's attributes after lpadmin returns.
+  local ppd=$work/sched/etc/ppd/labels.ppd
+  for _ in $(seq 1 100); do
+    grep -q '^\*CloseUI: \*PageSize' "$ppd" 2>/dev/null && break
+    sleep 0.1
+  done
+  check "... with the label as its default size" grep -qx '\*DefaultPageSize: 4x6' "$ppd"
+  check "... a size of the queue" grep -q '^\*PageSize 4x6:' "$ppd"
   {
     echo '%!PS'
     echo '/qrrows ['
