@@ -59,6 +59,44 @@ bool EnsurePrinter(pappl_system_t* system, const PrinterArg& p) {
   return true;
 }
 
+using SystemPtr = std::unique_ptr<pappl_system_t, SystemDeleter>;
+
+// The system, logging to standard error (--log FILE: FILE in its place).
+SystemPtr CreateSystem(const AppOptions& options, const std::string& spool) {
+  pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
+                              PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY |
+                              PAPPL_SOPTIONS_NO_TLS;
+  if (options.listen != "localhost") soptions |= PAPPL_SOPTIONS_WEB_REMOTE;
+  // The conversion library's trace lines join the log at the debug level.
+  if (options.logLevel != PAPPL_LOGLEVEL_DEBUG) SetTraceOutput(nullptr);
+  if (options.log != "-") {
+    const int fd = open(options.log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0 || dup2(fd, STDERR_FILENO) < 0) {
+      fprintf(stderr, "ERROR: Unable to open the log %s: %s\n", options.log.c_str(),
+              strerror(errno));
+      return nullptr;
+    }
+    close(fd);
+  }
+  // PAPPL 1.3.1 deadlocks when it rotates its log (its log lock is taken
+  // again inside the rotation), and it rotates a log larger than 1 MiB as
+  // soon as the system is created. It logs to standard error, which is
+  // /dev/null while the system is created, and rotation is then turned off.
+  const int savedStderr = dup(STDERR_FILENO);
+  if (const int null = open("/dev/null", O_WRONLY | O_CLOEXEC); null >= 0) {
+    dup2(null, STDERR_FILENO);
+    close(null);
+  }
+  SystemPtr system(papplSystemCreate(soptions, "Thermal Label Printers", options.port,
+                                     "_print,_universal", spool.c_str(), "-", options.logLevel,
+                                     nullptr, false));
+  if (system) papplSystemSetMaxLogSize(system.get(), 0);
+  dup2(savedStderr, STDERR_FILENO);
+  close(savedStderr);
+  if (!system) fprintf(stderr, "ERROR: Unable to create the printer system\n");
+  return system;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -79,45 +117,12 @@ int main(int argc, char* argv[]) {
     return 1;
   }
 
-  pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
-                              PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY |
-                              PAPPL_SOPTIONS_NO_TLS;
-  if (options.listen != "localhost") soptions |= PAPPL_SOPTIONS_WEB_REMOTE;
-  // The conversion library's trace lines join the log at the debug level.
-  if (options.logLevel != PAPPL_LOGLEVEL_DEBUG) SetTraceOutput(nullptr);
-  if (options.log != "-") {
-    const int fd = open(options.log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (fd < 0 || dup2(fd, STDERR_FILENO) < 0) {
-      fprintf(stderr, "ERROR: Unable to open the log %s: %s\n", options.log.c_str(),
-              strerror(errno));
-      return 1;
-    }
-    close(fd);
-  }
-  // PAPPL 1.3.1 deadlocks when it rotates its log (its log lock is taken
-  // again inside the rotation), and it rotates a log larger than 1 MiB as
-  // soon as the system is created. It logs to standard error, which is
-  // /dev/null while the system is created, and rotation is then turned off.
-  const int savedStderr = dup(STDERR_FILENO);
-  if (const int null = open("/dev/null", O_WRONLY | O_CLOEXEC); null >= 0) {
-    dup2(null, STDERR_FILENO);
-    close(null);
-  }
-  std::unique_ptr<pappl_system_t, SystemDeleter> system(
-      papplSystemCreate(soptions, "Thermal Label Printers", options.port, "_print,_universal",
-                        spool.c_str(), "-", options.logLevel, nullptr, false));
-  if (system) papplSystemSetMaxLogSize(system.get(), 0);
-  dup2(savedStderr, STDERR_FILENO);
-  close(savedStderr);
-  if (!system) {
-    fprintf(stderr, "ERROR: Unable to create the printer system\n");
-    return 1;
-  }
+  SystemPtr system = CreateSystem(options, spool);
+  if (!system) return 1;
   papplSystemSetPrinterDrivers(system.get(), DriverCount(), Drivers(), nullptr, nullptr,
                                LabelDriverCallback, nullptr);
   // PAPPL 1.3.1's page footer crashes without a footer of the application's.
   papplSystemSetFooterHTML(system.get(), "Thermal label printer application");
-  InstallPapplFixes(system.get());
 
   SaveTarget save{options.state + "/thermallabel-app.state", options.state + "/print-speeds"};
   papplSystemLoadState(system.get(), save.file.c_str());

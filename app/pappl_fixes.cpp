@@ -153,8 +153,6 @@ std::string CheckPortFree(const std::string& host, int port) {
   return {};
 }
 
-void InstallPapplFixes(pappl_system_t*) {}
-
 // PAPPL's device list looks for network printers through Avahi, and aborts
 // the process (an assertion in libavahi-client) when avahi-daemon is not
 // running: the web interface's /addprinter page and the PAPPL-Find-Devices

@@ -1,13 +1,13 @@
 // What PAPPL 1.3.1 gets wrong, built around.
 //
 //   CheckPortFree      papplSystemAddListeners reports success on a taken port
-//   InstallPapplFixes  the system-wide fixes, before papplSystemRun
 //   UpdateDriverDefaults  changes a printer's driver defaults
 //   SaveSpeedDefaults, LoadSpeedDefaults   print-speed-default, which PAPPL's
 //                      state file leaves out, in a file of its own
 //
-// Set-Printer-Attributes and Get-Printer-Attributes are corrected in
-// pappl_fixes.cpp by a wrapper of PAPPL's printer IPP service.
+// pappl_fixes.cpp also wraps two of PAPPL's functions: its printer IPP
+// service (Set-/Get-Printer-Attributes corrected) and its device list
+// (no DNS-SD without avahi-daemon).
 #pragma once
 
 #include <pappl/pappl.h>
@@ -18,8 +18,6 @@
 // Whether the port can be had on every address of host ("*": any); returns
 // what stands in the way, or "".
 std::string CheckPortFree(const std::string& host, int port);
-
-void InstallPapplFixes(pappl_system_t* system);
 
 bool SaveSpeedDefaults(pappl_system_t* system, const std::string& file);
 void LoadSpeedDefaults(pappl_system_t* system, const std::string& file);
