@@ -34,6 +34,10 @@ set(LABEL_PPDS ${CMAKE_SOURCE_DIR}/ppd/label203.ppd ${CMAKE_SOURCE_DIR}/ppd/labe
 install(PROGRAMS $<TARGET_FILE:rastertolabel>
         DESTINATION ${LABEL_CUPS_FILTER_DIR}
         RENAME ${LABEL_FILTER_INSTALL_NAME})
+# The PPDs send PDF pages to it (pdftopdf -> pdftothermallabel) rather than through Ghostscript.
+install(PROGRAMS $<TARGET_FILE:pdftolabel>
+        DESTINATION ${LABEL_CUPS_FILTER_DIR}
+        RENAME pdftothermallabel)
 install(FILES ${LABEL_PPDS}
         DESTINATION ${LABEL_PPD_DIR}
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Turns a PDF (or any file CUPS can convert: PNG, JPEG, PostScript, text)
 # into a label printer job the way a print queue would, without a scheduler:
-# cupsfilter runs CUPS's own conversion chain (pdftopdf, gstoraster) and then
-# our filter, with our PPD's defaults and the given options.
+# cupsfilter runs the chain our PPD asks for (for a PDF pdftopdf and our PDF
+# entry, which renders with pdftoraster and feeds our filter; for pictures
+# imagetoraster and our filter), with the PPD's defaults and the given options.
 #
 #   scripts/print-pdf.sh IN.pdf OUT.job [OPTION=VALUE]...
 #   e.g. scripts/print-pdf.sh label.pdf label.job PageSize=w288h216 Darkness=12 copies=2
@@ -10,7 +11,7 @@
 # Environment:
 #   PPD           the printer description (default ppd/label203.ppd)
 #   LABEL_FILTER  the filter program (default build/rastertolabel, else the
-#                 installed one)
+#                 installed one); the PDF entry is taken from beside it
 # "copies=N" sets the number of copies; everything else goes to the job as
 # an option (-o). The filter's log lines go to OUT.job.log.
 #
@@ -21,13 +22,15 @@ set -euo pipefail
 # *cupsFilter2 lines).
 FILTER_NAME=rastertothermallabel
 
-# make_serverbin DIR FILTER: a private CUPS ServerBin. The system's filters,
-# backends and helper programs as symbolic links, minus every filter with
-# "label" in its name, plus a copy of our filter under its installed name.
-# A copy rather than a link: CUPS refuses a program whose file or folder is
+# make_serverbin DIR FILTER [WITHOUT]: a private CUPS ServerBin. The system's
+# filters, backends and helper programs as symbolic links, minus every filter
+# with "label" in its name (and the filter named WITHOUT), plus copies of our
+# filter and of the PDF entry beside it (pdftolabel in a build,
+# pdftothermallabel installed) under their installed names.
+# Copies rather than links: CUPS refuses a program whose file or folder is
 # writable by anyone but root, and a build tree may belong to anyone.
 make_serverbin() {
-  local bin=$1 filter=$2 sys f kind
+  local bin=$1 filter=$2 without=${3:-} sys f kind entry
   sys=$(cups-config --serverbin)
   mkdir -p "$bin"
   for kind in filter backend daemon; do
@@ -35,12 +38,15 @@ make_serverbin() {
     for f in "$sys/$kind"/*; do
       [ -e "$f" ] || continue
       if [ "$kind" = filter ]; then
-        case ${f##*/} in *label*) continue ;; esac
+        case ${f##*/} in *label* | "$without") continue ;; esac
       fi
       ln -s "$f" "$bin/$kind/"
     done
   done
   install -m 0755 "$filter" "$bin/filter/$FILTER_NAME"
+  for entry in "$(dirname "$filter")"/{pdftolabel,pdftothermallabel}; do
+    if [ -x "$entry" ]; then install -m 0755 "$entry" "$bin/filter/pdftothermallabel"; fi
+  done
 }
 
 print_pdf_main() {

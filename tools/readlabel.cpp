@@ -57,23 +57,23 @@ struct Failure : std::runtime_error {
 // The dots per inch of a PPD's default "Resolution" choice ("203dpi", "300x300dpi").
 unsigned PpdResolution(const char* path) {
   std::unique_ptr<ppd_file_t, void (*)(ppd_file_t*)> ppd(ppdOpenFile(path), ppdClose);
-  if (!ppd) throw Failure(std::string("--ppd: ") + path + ": " + ppdErrorString(ppdLastError(nullptr)));
+  if (!ppd)
+    throw Failure(std::string("--ppd: ") + path + ": " + ppdErrorString(ppdLastError(nullptr)));
   ppdMarkDefaults(ppd.get());
   const ppd_choice_t* choice = ppdFindMarkedChoice(ppd.get(), "Resolution");
   const unsigned dpi = choice != nullptr ? static_cast<unsigned>(atoi(choice->choice)) : 0;
-  if (dpi == 0 || dpi > 10000) throw Failure(std::string("--ppd: ") + path + " names no resolution");
+  if (dpi == 0 || dpi > 10000)
+    throw Failure(std::string("--ppd: ") + path + " names no resolution");
   return dpi;
 }
 
 // Returns false when only --help was asked for.
 bool ParseArguments(int argc, char** argv, Options& options) {
   enum { kPng = 256, kDpi, kPpd };
-  const option long_options[] = {{"png", required_argument, nullptr, kPng},
-                                 {"dpi", required_argument, nullptr, kDpi},
-                                 {"ppd", required_argument, nullptr, kPpd},
-                                 {"quiet", no_argument, nullptr, 'q'},
-                                 {"help", no_argument, nullptr, 'h'},
-                                 {nullptr, 0, nullptr, 0}};
+  const option long_options[] = {
+      {"png", required_argument, nullptr, kPng}, {"dpi", required_argument, nullptr, kDpi},
+      {"ppd", required_argument, nullptr, kPpd}, {"quiet", no_argument, nullptr, 'q'},
+      {"help", no_argument, nullptr, 'h'},       {nullptr, 0, nullptr, 0}};
   opterr = 0;
   int c;
   while ((c = getopt_long(argc, argv, ":qh", long_options, nullptr)) != -1) {

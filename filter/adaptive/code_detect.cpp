@@ -5,7 +5,6 @@
 //   ResetTwoDimensionCodeRects  empties the table
 //   IsAnchor                    is there a finder pattern with its top-left corner at (x, y)?
 //   IsRDCode                    confirms a whole code from its top-left finder and records it
-//   IsAnchor, IsRDCode (with GreySteps)  the same, skipping flat stretches of the snapshot
 //
 // A finder pattern is 7 x 7 modules: a dark ring one module wide, a light
 // ring, a dark 3 x 3 centre.  Codes that were scaled or smoothed arrive with
@@ -23,7 +22,6 @@
 
 #include <cstddef>
 
-#include "adaptive/code_detect_internal.h"
 #include "adaptive/grey_steps.h"
 #include "log.h"
 #include "pixels.h"
@@ -45,44 +43,53 @@ struct GreyView {
   }
 };
 
-// The row-by-row state machine of IsAnchor.  Each examined column gives one
-// action; the scan state carries over from one row to the next.
+// The row-by-row state machine of IsAnchor.  Each examined column gives one action; the scan
+// state carries over from one row to the next.
 class AnchorScan {
  public:
   enum class Action { kNextColumn, kNextRow, kFinish, kResult };
+  // Where the scan stands in the pattern.  The band rows (the top band, and the bottom band and
+  // below it) wait for a strong rise; a row across the ring walks left band, light gap, right
+  // band, or left band, light gap, dark centre, light gap, right band.
+  enum class Step {
+    kTopBand,
+    kBelowBottomBand,
+    kLeftBand,
+    kLightGap,
+    kRightBand,
+    kDarkCentre,
+    kGapAfterCentre,
+  };
 
   AnchorScan(GreyView P, int x) : P_(P), x_(x), nStartPos_(x) {}
 
   int x() const { return x_; }
   int result() const { return result_; }
 
-  // At the start of a ring row the scan leaves the pattern when the start
-  // column has turned light.
-  bool LeavesAtRowStart(int h) const { return nState_ == 1 && nStep_ == 0 && P_(x_, h) > 199; }
+  // At the start of a ring row the scan leaves the pattern when the start column has turned
+  // light.
+  bool LeavesAtRowStart(int h) const { return step_ == Step::kLeftBand && P_(x_, h) > 199; }
 
-  // The transition the current state waits for, and by how many columns the
-  // column it is seen at lies right of the column examined (the fall after
-  // the centre is seen one column later).
+  // The transition the current step waits for, and by how many columns the column it is seen at
+  // lies right of the column examined (the fall after the centre is seen one column later).
   GreyStep Awaited() const {
-    if (nState_ == 0) return GreyStep::kStrongRise;
-    switch (nStep_) {
-      case 1:
+    switch (step_) {
+      case Step::kLightGap:
         return GreyStep::kFall;
-      case 3:
+      case Step::kDarkCentre:
         return GreyStep::kWeakRise;
-      case 4:
+      case Step::kGapAfterCentre:
         return GreyStep::kStrongFall;
       default:
         return GreyStep::kStrongRise;
     }
   }
-  int AwaitedOffset() const { return nState_ == 1 && nStep_ == 4 ? 1 : 0; }
+  int AwaitedOffset() const { return step_ == Step::kGapAfterCentre ? 1 : 0; }
 
-  // Rows without the awaited transition right of the start column change
-  // nothing, except at the start of a ring row, where the start column is
-  // tested first.
+  // Rows without the awaited transition right of the start column change nothing, except at the
+  // start of a ring row, where the start column is tested first.
   int NextRowToScan(const GreySteps& steps, int h) const {
-    if (nState_ == 1 && nStep_ == 0) return h;
+    if (step_ == Step::kLeftBand) return h;
     return steps.NextRowWithStep(Awaited(), h, x_ + 1 + AwaitedOffset());
   }
 
@@ -91,88 +98,74 @@ class AnchorScan {
     return steps.NextStep(Awaited(), h, i + AwaitedOffset()) - AwaitedOffset();
   }
 
-  // Examines column i of row h.
-  Action Step(int i, int h) {
-    auto strongRise = [&] { return P_(i, h) - P_(i - 1, h) > 35; };
-    auto weakRise = [&] { return P_(i, h) - P_(i - 1, h) > 20; };
-    auto fall = [&] { return P_(i - 1, h) - P_(i, h) > 20 && P_(i, h) < 150; };
-    auto strongFallAfter = [&] { return P_(i, h) - P_(i + 1, h) > 35; };
+  // Examines column i of row h, where the awaited transition is.
+  Action Examine(int i, int h) {
+    switch (step_) {
+      case Step::kTopBand:
+      case Step::kBelowBottomBand:
+        if (nAnchorW_ == 0) {
+          nAnchorW_ = i - x_;
+          nRightPos_ = nEnd_ = i;
+        }
+        if (P_(i, h) > 200) {
+          return Finish(nMiddleBlackW_ != 0 && step_ == Step::kBelowBottomBand ? nAnchorW_ : 0);
+        }
+        if (i - x_ == nAnchorW_) return Action::kNextRow;
+        if (i - x_ < nAnchorW_ / 2) {  // the first row under the top band
+          if (nLeftBandW_ == 0) nLeftBandW_ = i - x_;
+          step_ = Step::kLightGap;
+          nStartPos_ = i;
+          ++x_;  // smoothing widens the rows below by a pixel
+        }
+        return Action::kNextColumn;
 
-    if (nState_ == 0) {  // a band row, or anything below the bottom band
-      if (!strongRise()) return Action::kNextColumn;
-      if (nAnchorW_ == 0) {
-        nAnchorW_ = i - x_;
-        nRightPos_ = nEnd_ = i;
-      }
-      if (P_(i, h) > 200) return Finish(nMiddleBlackW_ != 0 && nStep_ == 5 ? nAnchorW_ : 0);
-      if (i - x_ == nAnchorW_) return Action::kNextRow;
-      if (i - x_ < nAnchorW_ / 2) {  // the first row under the top band
-        if (nLeftBandW_ == 0) nLeftBandW_ = i - x_;
-        nState_ = 1;
-        nStep_ = 1;
-        nStartPos_ = i;
-        ++x_;  // smoothing widens the rows below by a pixel
-      }
-      return Action::kNextColumn;
-    }
-
-    switch (nStep_) {
-      case 0:  // left band of a ring row
-        if (P_(x_, h) > 199) return Action::kFinish;
-        if (!strongRise()) return Action::kNextColumn;
+      case Step::kLeftBand:
         if (nLeftBandW_ == 0) nLeftBandW_ = i - nStartPos_;
         if (Within(i - nStartPos_, nAnchorW_, 2)) {  // the bottom band
           nStartPos_ = x_;
-          nStep_ = 5;
-          nState_ = 0;
+          step_ = Step::kBelowBottomBand;
           return Action::kNextRow;
         }
         nStartPos_ = i;
-        nStep_ = 1;
+        step_ = Step::kLightGap;
         return Action::kNextColumn;
 
-      case 1:  // light gap after the left band
-        if (!fall()) return Action::kNextColumn;
+      case Step::kLightGap:
         if (nMiddleBandW_ == 0) nMiddleBandW_ = i - nStartPos_;
-        nStep_ = i - nStartPos_ < nMiddleBandW_ / 2 ? 3 : 2;
+        // A narrow gap: the row crosses the centre.
+        step_ = i - nStartPos_ < nMiddleBandW_ / 2 ? Step::kDarkCentre : Step::kRightBand;
         nStartPos_ = i;
         return Action::kNextColumn;
 
-      case 2:  // right band: its end must line up with the top band's
-        if (!strongRise()) return Action::kNextColumn;
+      case Step::kRightBand:  // its end must line up with the top band's
         if (nRightBandW_ == 0) nRightBandW_ = i - nStartPos_;
         if (i != nRightPos_ - 1 && i != nRightPos_) return Finish(0);
         nStartPos_ = x_;
-        nStep_ = 0;
+        step_ = Step::kLeftBand;
         return Action::kNextRow;
 
-      case 3:  // dark centre
-        if (!weakRise()) return Action::kNextColumn;
+      case Step::kDarkCentre:
         if (nMiddleBlackW_ == 0) {
           if (i >= nEnd_) return Finish(0);
           nMiddleBlackW_ = i - nStartPos_;
         }
         if (Within(i - nStartPos_, nMiddleBandW_, 2)) {
           nStartPos_ = i;
-          nStep_ = 2;
+          step_ = Step::kRightBand;
         } else if (!Within(i - nStartPos_, nMiddleBlackW_, 5)) {
           return Finish(0);
         } else {
           nStartPos_ = i;
-          nStep_ = 4;
+          step_ = Step::kGapAfterCentre;
         }
         return Action::kNextColumn;
 
-      case 4:  // light gap after the centre
-        if (strongFallAfter()) {
-          nStartPos_ = i;
-          nStep_ = 2;
-        }
-        return Action::kNextColumn;
-
-      default:
+      case Step::kGapAfterCentre:
+        nStartPos_ = i;
+        step_ = Step::kRightBand;
         return Action::kNextColumn;
     }
+    return Action::kNextColumn;
   }
 
   // Verdict once the rows are exhausted or the scan has left the pattern.
@@ -192,8 +185,7 @@ class AnchorScan {
   int x_;
   int nAnchorW_ = 0;
   int nStartPos_;
-  int nState_ = 0;
-  int nStep_ = 0;
+  Step step_ = Step::kTopBand;
   int nLeftBandW_ = 0;
   int nMiddleBandW_ = 0;
   int nRightBandW_ = 0;
@@ -240,32 +232,22 @@ int FindFinderRun(At at, int from, int limit, int nAnchorW) {
 //      margin after the last row).
 //   4. Crisp black-and-white finders are not confirmed: the first rise after
 //      the top band lands on white and ends the scan.
-//   5. With `steps`, built from the same snapshot, the scan jumps from one
-//      transition it waits for to the next and over rows without one; the
-//      result and the log line are the same as without.
-int IsAnchor(const unsigned char* pPixel, const unsigned char* pOrgPixel, int x, int y, int nWidth,
-             int nHeight) {
-  return IsAnchor(pPixel, pOrgPixel, x, y, nWidth, nHeight, nullptr);
-}
-
+//   5. `steps`, built from the same snapshot, lets the scan jump from one
+//      transition it waits for to the next and over rows without one.
 int IsAnchor(const unsigned char* /*pPixel*/, const unsigned char* pOrgPixel, int x, int y,
-             int nWidth, int nHeight, const GreySteps* steps) {
+             int nWidth, int nHeight, const GreySteps& steps) {
   const GreyView P{pOrgPixel, nWidth};
   const int nColumns = nWidth / 3;
   AnchorScan scan(P, x);
   bool bFinish = false;
   for (int h = y; h < nHeight && !bFinish; ++h) {
-    if (steps != nullptr) {
-      h = scan.NextRowToScan(*steps, h);
-      if (h >= nHeight) break;
-    }
+    h = scan.NextRowToScan(steps, h);
+    if (h >= nHeight) break;
     if (scan.x() + 1 < nColumns && scan.LeavesAtRowStart(h)) break;
     for (int i = scan.x() + 1; i < nColumns; ++i) {
-      if (steps != nullptr) {
-        i = scan.NextCandidate(*steps, h, i);
-        if (i >= nColumns) break;
-      }
-      const AnchorScan::Action action = scan.Step(i, h);
+      i = scan.NextCandidate(steps, h, i);
+      if (i >= nColumns) break;
+      const AnchorScan::Action action = scan.Examine(i, h);
       if (action == AnchorScan::Action::kResult) return scan.result();
       if (action == AnchorScan::Action::kNextRow) break;
       if (action == AnchorScan::Action::kFinish) {
@@ -294,12 +276,7 @@ int IsAnchor(const unsigned char* /*pPixel*/, const unsigned char* pOrgPixel, in
 //   3. When all slots of the table are in use the code is not recorded and
 //      the result is 0.
 int IsRDCode(const unsigned char* pPixel, const unsigned char* pOrgPixel, int x, int y, int nWidth,
-             int nHeight) {
-  return IsRDCode(pPixel, pOrgPixel, x, y, nWidth, nHeight, nullptr);
-}
-
-int IsRDCode(const unsigned char* pPixel, const unsigned char* pOrgPixel, int x, int y, int nWidth,
-             int nHeight, const GreySteps* steps) {
+             int nHeight, const GreySteps& steps) {
   const int nAnchorW = IsAnchor(pPixel, pOrgPixel, x, y, nWidth, nHeight, steps);
   if (nAnchorW == 0) return 0;
   int nAnchorNum = 1;

@@ -20,11 +20,14 @@ extern thread_local RECT TwoDimensionCodeRect[kTwoDimensionCodeSlots];
 // Empties the table (a new job, or a test that needs a clean start).
 void ResetTwoDimensionCodeRects();
 
-// Finder width when a finder pattern has its top-left corner at (x, y), else 0.
+class GreySteps;
+
+// Finder width when a finder pattern has its top-left corner at (x, y), else 0.  steps is the
+// index of the snapshot pOrgPixel's transitions (grey_steps.h).
 int IsAnchor(const unsigned char* pPixel, const unsigned char* pOrgPixel, int x, int y, int nWidth,
-             int nHeight);
+             int nHeight, const GreySteps& steps);
 
 // 1 when a whole code with its top-left finder at (x, y) is confirmed and
 // recorded in TwoDimensionCodeRect, else 0.
 int IsRDCode(const unsigned char* pPixel, const unsigned char* pOrgPixel, int x, int y, int nWidth,
-             int nHeight);
+             int nHeight, const GreySteps& steps);

@@ -2,7 +2,6 @@
 //
 // Contents
 //   ProcessLine   decides grey pixel (x, y); extends the decision along a run
-//                 (also with the page conversion's indexes)
 //   (internal) FindCodeRect   the first recorded code holding a pixel
 //
 // Instead of one global threshold each pixel is decided from its own grey
@@ -24,7 +23,6 @@
 #include <optional>
 
 #include "adaptive/code_detect.h"
-#include "adaptive/code_detect_internal.h"
 #include "adaptive/line_rules_internal.h"
 #include "adaptive/row_above_runs.h"
 #include "log.h"
@@ -55,11 +53,6 @@ std::optional<RECT> FindCodeRect(int x, int y) {
 //   3. A dark pixel outside known codes may start code detection, which can
 //      record a new rectangle in TwoDimensionCodeRect.
 //   4. Fill never overwrites a pixel whose first byte is already 255.
-int ProcessLine(unsigned char* pPixel, const unsigned char* pOrgPixel, int x, int y, int nWidth,
-                int nHeight) {
-  return ProcessLine(pPixel, pOrgPixel, x, y, nWidth, nHeight, LineAids{});
-}
-
 int ProcessLine(unsigned char* pPixel, const unsigned char* pOrgPixel, int x, int y, int nWidth,
                 int nHeight, LineAids aids) {
   const std::ptrdiff_t stride = nWidth;
@@ -106,9 +99,7 @@ int ProcessLine(unsigned char* pPixel, const unsigned char* pOrgPixel, int x, in
     c.pL = pPixel[pos - 3];
     const bool closerToAbove = absDiff(O, c.U) <= absDiff(O, D);
     const int tolerance = closerToAbove ? kRunToleranceAbove : kRunToleranceBelow;
-    const RunAverage run = aids.runs != nullptr
-                               ? aids.runs->Run(pPixel, pOrgPixel, x, y, nWidth, tolerance)
-                               : RunOfRowAbove(pPixel, pOrgPixel, x, y, nWidth, tolerance);
+    const RunAverage run = aids.runs.Run(pPixel, pOrgPixel, x, y, nWidth, tolerance);
     c.dwColor = run.dwColor;
     c.nTotalColor = run.nTotalColor;
     color = closerToAbove ? DecideCloserToAbove(c) : DecideCloserToBelow(c);

@@ -4,7 +4,6 @@
 //   PixelContext          grey values and decisions around pixel (x, y)
 //   DecideCloserToAbove   rules for a pixel at least as close to the row above
 //   DecideCloserToBelow   rules for a pixel closer to the row below
-//   LineAids, ProcessLine as in line_rules.h, with the page conversion's indexes
 //
 // Shared by line_rules.cpp (which builds the context) and the two rule files.
 #pragma once
@@ -48,13 +47,4 @@ unsigned char DecideCloserToBelow(const PixelContext& c);
 inline constexpr int kRunToleranceAbove = 30;
 inline constexpr int kRunToleranceBelow = 10;
 
-// Indexes that the page conversion keeps for the page it converts, built
-// from its snapshot; either may be missing.  They only save time: the
-// decisions are the same with them and without.
-struct LineAids {
-  const GreySteps* steps = nullptr;  // where the snapshot rises and falls
-  RowAboveRuns* runs = nullptr;      // runs of the row above the one being decided
-};
 
-int ProcessLine(unsigned char* pPixel, const unsigned char* pOrgPixel, int x, int y, int nWidth,
-                int nHeight, LineAids aids);

@@ -1,7 +1,6 @@
 // The run of the row above that the decision rules average.
 //
 // Contents
-//   RunOfRowAbove           scans the run pixel by pixel
 //   RowAboveRuns::Run       scans short runs, looks long ones up in the index
 //   RowAboveRuns::Index     indexes one row: decision segments, their grey
 //                           ranges, block ranges, prefix sums
@@ -48,16 +47,6 @@ PartialRun ScanRun(const unsigned char* pPixel, const unsigned char* pOrgPixel, 
 }
 
 }  // namespace
-
-// RunOfRowAbove: mean grey and length of the run above (x, y).
-//   In:  pPixel, the image being decided; pOrgPixel, its grey snapshot; both
-//        at a stride of nWidth bytes.  y >= 1.
-//   Out: {truncated mean grey, length}; the length is at least 1.
-RunAverage RunOfRowAbove(const unsigned char* pPixel, const unsigned char* pOrgPixel, int x, int y,
-                         int nWidth, int tolerance) {
-  const PartialRun run = ScanRun(pPixel, pOrgPixel, x, y, nWidth, tolerance, -1);
-  return RunAverage{static_cast<int>(run.sum / run.n), run.n};
-}
 
 RunAverage RowAboveRuns::Run(const unsigned char* pPixel, const unsigned char* pOrgPixel, int x,
                              int y, int nWidth, int tolerance) {

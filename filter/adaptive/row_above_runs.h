@@ -2,9 +2,8 @@
 //
 // Contents
 //   RunAverage      mean grey (dwColor) and length (nTotalColor) of a run
-//   RunOfRowAbove   the run above (x, y), scanned pixel by pixel
-//   RowAboveRuns    the same answers for a page converted row after row,
-//                   with an index of the row above once its runs get long
+//   RowAboveRuns    the run above (x, y) for a page converted row after row:
+//                   short runs scanned, long ones looked up in an index of the row above
 //
 // The run above (x, y): from column x of row y-1 rightwards while
 // 3 * column < nWidth, the pixels decided like (x, y-1) (first byte of the
@@ -20,10 +19,6 @@ struct RunAverage {
   int dwColor;      // truncated mean grey of the run
   int nTotalColor;  // its length in pixels
 };
-
-// Needs y >= 1.
-RunAverage RunOfRowAbove(const unsigned char* pPixel, const unsigned char* pOrgPixel, int x, int y,
-                         int nWidth, int tolerance);
 
 // For the page conversion, which decides rows top to bottom: while row y is
 // decided, row y-1 no longer changes, so an index of it stays valid until

@@ -19,10 +19,3 @@ enum class GrayFinish {
 // Turns coloured pixels into grey by luma weights; grey pixels stay as they are.
 void ConvertToGray(unsigned char* pixels, int width, int height, int nByteWidth, int nBrightness,
                    GrayFinish finish);
-
-// The two passes as the dithering methods run them, one after the other: SnapBorderPixels notes
-// which rows are grey (every pixel three equal bytes) as it goes, those rows are still grey
-// after it (it writes three equal bytes), and ConvertToGray passes over them without reading
-// them again.  The same result as SnapBorderPixels followed by ConvertToGray.
-void SnapBordersThenConvertToGray(unsigned char* pixels, int width, int height, int nByteWidth,
-                                  int nBrightness, GrayFinish finish);

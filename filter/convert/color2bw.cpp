@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "adaptive/grey_steps.h"
-#include "adaptive/line_rules_internal.h"
+#include "adaptive/line_rules.h"
 #include "adaptive/row_above_runs.h"
 #include "convert/error_diffusion.h"
 #include "convert/ordered_dither.h"
@@ -49,7 +49,7 @@ void ConvertAdaptive(unsigned char* pvBits, int cx, int cy, int nImageWidth) {
   // parts.
   const GreySteps steps(snapshot, nImageWidth, cy);
   RowAboveRuns runs;
-  const LineAids aids{&steps, &runs};
+  const LineAids aids{steps, runs};
 
   for (int h = 0; h < cy; ++h) {
     unsigned char* row = pvBits + static_cast<std::size_t>(h) * nImageWidth;

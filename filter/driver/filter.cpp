@@ -160,7 +160,7 @@ PageFault CheckPage(const cups_page_header2_t& h, uint64_t& need) {
   return need > PageLimitBytes() ? PageFault::kTooLarge : PageFault::kNone;
 }
 
-int RunFilter(int argc, char* argv[]) {
+int RunFilter(int argc, char* argv[], unsigned copiesPerPage) {
   setbuf(stderr, nullptr);
   ResetLog();
   if (argc < 6 || argc > 7) return 1;
@@ -176,6 +176,7 @@ int RunFilter(int argc, char* argv[]) {
 
   while (job->NextHeader(header)) {
     if (Canceled) break;
+    if (copiesPerPage != 0) header.NumCopies = copiesPerPage;
     ++Page;
     Debug("Starting page = %d 1 time=%lld", Page, static_cast<long long>(time(nullptr)));
     Info("Printing label %d", Page);

@@ -16,7 +16,9 @@ extern volatile sig_atomic_t Canceled;
 // after the program name; the PPD comes from $PPD.  Label jobs go to standard output, log lines
 // to standard error.  Returns the exit status: 0 when at least one page's label job was written
 // and nothing failed, else 1.
-int RunFilter(int argc, char* argv[]);
+//  1. Each page's copies are its header's NumCopies; copiesPerPage, when not 0, stands in for it
+//     where the raster comes from a renderer that does not carry the job's copies.
+int RunFilter(int argc, char* argv[], unsigned copiesPerPage = 0);
 
 // The most bytes one page may need in a single buffer (its raster, or for grey and colour pages
 // the conversion's working image and snapshot): $RASTERTOLABEL_PAGE_LIMIT when it holds a

@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -49,30 +48,8 @@ void ReleasePages(unsigned char* p, size_t n) {
 
 }  // namespace
 
-// Writes each of the width bytes of src, xor flip, three times over to dst: one grey dot to
-// the three equal bytes of a working image dot.  Eight dots (24 bytes) at a time are put
-// together in three 64-bit words, where the byte order allows.
 void WidenRow(const unsigned char* src, size_t width, unsigned char flip, unsigned char* dst) {
-  size_t i = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    const uint64_t flip8 = flip * uint64_t{0x0101010101010101};
-    for (; i + 8 <= width; i += 8) {
-      uint64_t g;
-      std::memcpy(&g, src + i, 8);
-      g ^= flip8;
-      auto dot = [g](int k) { return (g >> (8 * k)) & 0xFF; };
-      const uint64_t w[3] = {
-          dot(0) * 0x010101 | dot(1) * 0x010101 << 24 | dot(2) * 0x0101 << 48,
-          dot(2) | dot(3) * 0x010101 << 8 | dot(4) * 0x010101 << 32 | dot(5) << 56,
-          dot(5) * 0x0101 | dot(6) * 0x010101 << 16 | dot(7) * 0x010101 << 40,
-      };
-      std::memcpy(dst + 3 * i, w, 24);
-    }
-  }
-  for (; i < width; ++i) {
-    const unsigned char v = src[i] ^ flip;
-    dst[3 * i] = dst[3 * i + 1] = dst[3 * i + 2] = v;
-  }
+  for (size_t i = 0; i < width; ++i) dst[3 * i] = dst[3 * i + 1] = dst[3 * i + 2] = src[i] ^ flip;
 }
 
 // The leading decimal integer of the "Threshold" choice name, 0 without one.
