@@ -15,6 +15,8 @@
 #include <optional>
 #include <string>
 
+#include "printer_options.h"
+
 namespace {
 
 struct AddrListDeleter {
@@ -50,6 +52,88 @@ std::optional<int> TakeTearOffset(pappl_printer_t* printer, ipp_t* request) {
 void SetTearOffset(pappl_printer_t* printer, int value) {
   UpdateDriverDefaults(printer,
                        [&](pappl_pr_driver_data_t& d) { d.tear_offset_configured = value; });
+}
+
+// A media collection (media-col, -default or -ready) whose top offset or
+// tracking the printer does not support, which PAPPL lets through.
+ipp_attribute_t* BadMediaCol(pappl_printer_t* printer, ipp_t* request, const char* name) {
+  ipp_attribute_t* col = ippFindAttribute(request, name, IPP_TAG_BEGIN_COLLECTION);
+  ipp_t* media = col ? ippGetCollection(col, 0) : nullptr;
+  if (!media) return nullptr;
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  if (ipp_attribute_t* a = ippFindAttribute(media, "media-top-offset", IPP_TAG_ZERO)) {
+    const int v = ippGetInteger(a, 0);
+    if (ippGetValueTag(a) != IPP_TAG_INTEGER || v < data.top_offset_supported[0] ||
+        v > data.top_offset_supported[1]) {
+      return col;
+    }
+  }
+  if (ipp_attribute_t* a = ippFindAttribute(media, "media-tracking", IPP_TAG_ZERO)) {
+    const char* t = ippGetString(a, 0, nullptr);
+    if (ippGetValueTag(a) != IPP_TAG_KEYWORD || !t ||
+        (strcmp(t, "continuous") != 0 && strcmp(t, "gap") != 0 && strcmp(t, "mark") != 0)) {
+      return col;
+    }
+  }
+  return nullptr;
+}
+
+// A printer setting outside what the printer supports, which PAPPL stores
+// all the same (print-speed-default -2147483648, label-mode-configured rewind).
+ipp_attribute_t* BadPrinterSetting(pappl_printer_t* printer, ipp_t* request) {
+  pappl_pr_driver_data_t d;
+  papplPrinterGetDriverData(printer, &d);
+  const struct {
+    const char* name;
+    int lower, upper;
+  } ranges[] = {{"print-speed-default", d.speed_supported[0], d.speed_supported[1]},
+                {"printer-darkness-configured", 0, 100},
+                {"print-darkness-default", -100, 100}};
+  for (const auto& r : ranges) {
+    ipp_attribute_t* a = ippFindAttribute(request, r.name, IPP_TAG_ZERO);
+    if (!a) continue;
+    const int v = ippGetInteger(a, 0);
+    // 0 is "auto" for the speed.
+    const bool auto0 = v == 0 && strcmp(r.name, "print-speed-default") == 0;
+    if (ippGetValueTag(a) != IPP_TAG_INTEGER || ippGetCount(a) != 1 ||
+        ((v < r.lower || v > r.upper) && !auto0)) {
+      return a;
+    }
+  }
+  if (ipp_attribute_t* a = ippFindAttribute(request, "label-mode-configured", IPP_TAG_ZERO)) {
+    const char* mode = ippGetString(a, 0, nullptr);
+    bool known = false;
+    for (const char* m : {"tear-off", "peel-off", "cutter", "cutter-delayed"}) {
+      known = known || (mode && strcmp(mode, m) == 0);
+    }
+    if (ippGetValueTag(a) != IPP_TAG_KEYWORD || ippGetCount(a) != 1 || !known) return a;
+  }
+  for (const char* name : {"media-col-default", "media-col-ready"}) {
+    if (ipp_attribute_t* a = BadMediaCol(printer, request, name)) return a;
+  }
+  return nullptr;
+}
+
+// A vendor attribute (job requests: "<name>" in the job group;
+// Set-Printer-Attributes: "<name>-default" in the printer group) of the wrong
+// group, syntax, count or value, which PAPPL lets through.
+ipp_attribute_t* BadVendorAttribute(ipp_t* request, bool defaults) {
+  for (const VendorOption& o : kVendorOptions) {
+    const std::string name = std::string(o.name) + (defaults ? "-default" : "");
+    ipp_attribute_t* a = ippFindAttribute(request, name.c_str(), IPP_TAG_ZERO);
+    if (!a) continue;
+    const ipp_tag_t tag = o.kind == VendorOption::Kind::Keyword   ? IPP_TAG_KEYWORD
+                          : o.kind == VendorOption::Kind::Boolean ? IPP_TAG_BOOLEAN
+                                                                  : IPP_TAG_INTEGER;
+    char text[256];
+    ippAttributeString(a, text, sizeof text);
+    if (ippGetGroupTag(a) != (defaults ? IPP_TAG_PRINTER : IPP_TAG_JOB) ||
+        ippGetValueTag(a) != tag || ippGetCount(a) != 1 || ChoiceOfVendorValue(o, text).empty()) {
+      return a;
+    }
+  }
+  return nullptr;
 }
 
 void FixPrinterAttributes(pappl_printer_t* printer, ipp_t* request, ipp_t* response) {
@@ -207,7 +291,12 @@ void LoadSpeedDefaults(pappl_system_t* system, const std::string& file) {
 // definition is the one it calls, and the library's own is the next one.
 //  1. Set-Printer-Attributes: label-tear-offset-configured is refused for
 //     every value; a valid value is taken out of the request and set here.
-//  2. Get-Printer-Attributes: print-darkness-default is missing,
+//  2. Vendor attributes (job ones and printer defaults), media top offsets
+//     and tracking, speed, darkness and label mode settings are not checked
+//     (label-conversion-default 3 as an integer, print-speed-default
+//     -2147483648 were stored); bad ones are refused here. The response of a new
+//     job without reasons lacks job-state-reasons.
+//  3. Get-Printer-Attributes: print-darkness-default is missing,
 //     print-speed-default comes as printer-speed-default, and the settable
 //     list names label-tear-off-configured.
 extern "C" void _papplPrinterProcessIPP(pappl_client_t* client) {
@@ -220,6 +309,19 @@ extern "C" void _papplPrinterProcessIPP(pappl_client_t* client) {
   const ipp_op_t op = papplClientGetOperation(client);
   if (!printer || !request) return next(client);
 
+  const bool jobOp = op == IPP_OP_PRINT_JOB || op == IPP_OP_VALIDATE_JOB || op == IPP_OP_CREATE_JOB;
+  if (jobOp || op == IPP_OP_SET_PRINTER_ATTRIBUTES) {
+    ipp_attribute_t* bad = BadVendorAttribute(request, !jobOp);
+    if (!bad)
+      bad =
+          jobOp ? BadMediaCol(printer, request, "media-col") : BadPrinterSetting(printer, request);
+    if (bad) {
+      papplClientRespondIPP(client, IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES, "Unsupported %s value.",
+                            ippGetName(bad));
+      papplClientRespondIPPUnsupported(client, bad);
+      return;
+    }
+  }
   std::optional<int> tearOffset;
   if (op == IPP_OP_SET_PRINTER_ATTRIBUTES) tearOffset = TakeTearOffset(printer, request);
   next(client);
@@ -227,4 +329,10 @@ extern "C" void _papplPrinterProcessIPP(pappl_client_t* client) {
   if (!response || ippGetStatusCode(response) != IPP_STATUS_OK) return;
   if (tearOffset) SetTearOffset(printer, *tearOffset);
   if (op == IPP_OP_GET_PRINTER_ATTRIBUTES) FixPrinterAttributes(printer, request, response);
+  // A new job's job-state-reasons is left out when it has none.
+  if ((op == IPP_OP_PRINT_JOB || op == IPP_OP_CREATE_JOB) &&
+      ippFindAttribute(response, "job-id", IPP_TAG_INTEGER) &&
+      !ippFindAttribute(response, "job-state-reasons", IPP_TAG_ZERO)) {
+    ippAddString(response, IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-state-reasons", nullptr, "none");
+  }
 }

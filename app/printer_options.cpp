@@ -109,7 +109,10 @@ int DarknessStep(int configured, int printDarkness) {
   return static_cast<int>(std::lround(level * 15 / 100.0));
 }
 
-int SpeedStep(int speed) { return std::clamp(static_cast<int>(std::lround(speed / 2540.0)), 2, 6); }
+int SpeedStep(int speed) {
+  if (speed <= 0) return 4;  // "auto": the PPD's default
+  return std::clamp(static_cast<int>(std::lround(speed / 2540.0)), 2, 6);
+}
 
 int MillimetresOf(int hundredths) { return static_cast<int>(std::lround(hundredths / 100.0)); }
 

@@ -55,7 +55,7 @@ std::string ChoiceOfVendorValue(const VendorOption& option, const char* value);
 // printer's 16 heat steps.
 int DarknessStep(int configured, int printDarkness);
 // print-speed in hundredths of millimetres per second to whole inches per
-// second, within the printer's 2..6.
+// second, within the printer's 2..6; 0 (auto) is 4.
 int SpeedStep(int speed);
 // Hundredths of millimetres to whole millimetres, halves away from zero.
 int MillimetresOf(int hundredths);
