@@ -72,3 +72,7 @@ void ResetLog() { errorLogged = false; }
 void LogRaw(const char* text, std::size_t length) {
   if (FILE* output = Output()) std::fwrite(text, 1, length, output);
 }
+
+void FlushLog() {
+  if (FILE* output = Output()) std::fflush(output);
+}

@@ -32,6 +32,11 @@ void ResetLog();
 // Writes text as it is (progress attribute lines that are already formatted).
 void LogRaw(const char* text, std::size_t length);
 
+// Hands the lines written so far to the scheduler.  The filter buffers standard error and
+// flushes it before it waits for input and after each label, so that a page's many lines cost
+// a few writes, not one each.
+void FlushLog();
+
 // The low 32 bits of an address, for the "%x" fields of the traces.
 inline unsigned LogAddr(const void* p) {
   return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(p));

@@ -65,6 +65,12 @@ class AnchorScan {
 
   int x() const { return x_; }
   int result() const { return result_; }
+  // In the band rows with the finder's width known: a row there changes the scan only through
+  // what lies between x and the band's end, so rows found quiet for (x, width) stay quiet.
+  bool InBandRows() const {
+    return (step_ == Step::kTopBand || step_ == Step::kBelowBottomBand) && nAnchorW_ != 0;
+  }
+  int width() const { return nAnchorW_; }
 
   // At the start of a ring row the scan leaves the pattern when the start column has turned
   // light.
@@ -233,29 +239,74 @@ int FindFinderRun(At at, int from, int limit, int nAnchorW) {
 //   4. Crisp black-and-white finders are not confirmed: the first rise after
 //      the top band lands on white and ends the scan.
 //   5. `steps`, built from the same snapshot, lets the scan jump from one
-//      transition it waits for to the next and over rows without one.
+//      transition it waits for to the next, over rows without one, and over
+//      band rows already found quiet (see below).
+//
+// Why a quiet band row may be jumped.  In the band rows, once the first row
+// has fixed the finder's width w, examining a row changes the scan only by
+// finishing it (a rise onto white), by entering the ring rows (a rise within
+// w/2 of x), or by moving x; a row that does none of these leaves every field
+// of the scan as it was.  Which of these a row does depends on the snapshot's
+// row and on x and w alone (the result a finish returns also depends on the
+// centre width, but a finishing row is no quiet row).  So once a stretch of
+// rows has been walked quietly for (x, w), any later scan in the band rows with
+// the same x and w passes through those rows unchanged, and may start at the
+// first row after them: the rows it jumps are exactly the rows it would have
+// examined to no effect.  Only whole rows that were examined (or passed over
+// for want of a rise right of x) and found quiet are noted, and only while x
+// and w stayed as they were; a row that finished, entered the ring or ran
+// into the end of the page ends the stretch before it.
 int IsAnchor(const unsigned char* /*pPixel*/, const unsigned char* pOrgPixel, int x, int y,
              int nWidth, int nHeight, const GreySteps& steps) {
   const GreyView P{pOrgPixel, nWidth};
   const int nColumns = nWidth / 3;
   AnchorScan scan(P, x);
   bool bFinish = false;
+  // Long quiet stretches are what scans from the rows of one edge walk again and again; short
+  // ones are not worth noting.
+  constexpr int kWorthNoting = 16;
+  int quietFrom = -1;  // first row of the band rows just walked that changed nothing
+  bool lookedUp = false;
+  auto noteQuiet = [&](int to) {
+    if (quietFrom >= 0 && to - quietFrom >= kWorthNoting) {
+      steps.NoteQuietBand(scan.x(), scan.width(), quietFrom, to);
+    }
+    quietFrom = -1;
+  };
   for (int h = y; h < nHeight && !bFinish; ++h) {
     h = scan.NextRowToScan(steps, h);
+    if (scan.InBandRows() && !lookedUp && h < nHeight) {  // the first row after the width is known
+      lookedUp = true;
+      const int next = steps.AfterQuietBand(scan.x(), scan.width(), h);
+      if (next > h) quietFrom = h;
+      h = next;
+    }
     if (h >= nHeight) break;
     if (scan.x() + 1 < nColumns && scan.LeavesAtRowStart(h)) break;
+    const bool band = scan.InBandRows();
+    bool changed = false;
     for (int i = scan.x() + 1; i < nColumns; ++i) {
       i = scan.NextCandidate(steps, h, i);
       if (i >= nColumns) break;
       const AnchorScan::Action action = scan.Examine(i, h);
-      if (action == AnchorScan::Action::kResult) return scan.result();
+      if (action == AnchorScan::Action::kResult) {
+        noteQuiet(h);
+        return scan.result();
+      }
+      changed = changed || !scan.InBandRows();  // the ring rows began
       if (action == AnchorScan::Action::kNextRow) break;
       if (action == AnchorScan::Action::kFinish) {
         bFinish = true;
         break;
       }
     }
+    if (band && !changed) {
+      if (quietFrom < 0) quietFrom = h;
+    } else {
+      noteQuiet(h);
+    }
   }
+  noteQuiet(nHeight);
   const int nAnchorW = scan.Verdict();
   if (nAnchorW != 0) {
     Debug("x=%d y=%d nWidth=%d nHeight=%d nAnchorW=%d", scan.x(), y, nWidth, nHeight, nAnchorW);

@@ -21,17 +21,22 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 enum class GreyStep { kStrongRise, kWeakRise, kFall, kStrongFall };
 
 class GreySteps {
  public:
-  // Indexes the snapshot of nHeight rows at a stride of nWidth bytes; reads
-  // one position past the last scanned column of each row, which the
-  // snapshot's white margin covers after the last row.  May throw
-  // std::bad_alloc.
+  // Indexes the snapshot of nHeight rows at a stride of nWidth bytes: at once, or row by row
+  // (AddRow for every row, then Complete) in a pass that makes the snapshot.  Each row is read
+  // one position past its last scanned column, which the next row or, after the last row, the
+  // snapshot's white margin covers.  May throw std::bad_alloc.
   GreySteps(const unsigned char* pOrgPixel, int nWidth, int nHeight);
+  GreySteps(int nWidth, int nHeight);
+  void AddRow(int h, const unsigned char* row);
+  void Complete();
 
   // The smallest column >= from of row h with that transition, or
   // nWidth/3 + 1 when there is none.
@@ -40,6 +45,12 @@ class GreySteps {
   // The smallest row r >= h with that transition at a column >= from, or
   // nHeight when there is none.
   int NextRowWithStep(GreyStep kind, int h, int from) const;
+
+  // Band rows of a finder scan found to change nothing for the start column x and finder
+  // width w (code_detect.cpp says why they stay so): noted as finder scans walk them, and the
+  // first row from h on that is not known to be such a row.
+  void NoteQuietBand(int x, int w, int from, int to) const;
+  int AfterQuietBand(int x, int w, int h) const;
 
  private:
   struct Kind {
@@ -52,4 +63,7 @@ class GreySteps {
   int nHeight_;
   std::size_t words_;  // 64-bit words per row
   std::array<Kind, 4> kinds_;
+  // Quiet band rows [from, to) by start column and width; a cache of answers about the same
+  // snapshot, so kept by the const index.
+  mutable std::unordered_map<std::uint64_t, std::pair<int, int>> quietBands_;
 };

@@ -46,5 +46,3 @@ unsigned char DecideCloserToBelow(const PixelContext& c);
 // Tolerances of the row-above run average for the two rule sets.
 inline constexpr int kRunToleranceAbove = 30;
 inline constexpr int kRunToleranceBelow = 10;
-
-

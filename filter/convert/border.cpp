@@ -34,8 +34,7 @@ inline bool MidGrey(const unsigned char* p) {
   return g >= 50 && g <= 229;
 }
 
-inline int Classify(const unsigned char* base, size_t stride, int x, int y, int width,
-                    int height) {
+inline int Classify(const unsigned char* base, size_t stride, int x, int y, int width, int height) {
   const unsigned char* p = base + static_cast<size_t>(y) * stride + static_cast<size_t>(x) * 3;
   if (!MidGrey(p)) return -1;
   const bool hasLeft = x >= 1, hasRight = x <= width - 2;
@@ -124,7 +123,8 @@ void SnapBorderPixels(unsigned char* pixels, int width, int height, int nByteWid
       const unsigned char* from = (r == 0 || r == 4) && y >= 1   ? p - stride
                                   : (r == 2 || r == 6) && x >= 1 ? p - 3
                                                                  : nullptr;
-      if (from != nullptr) mine.push_back({x, GreyOf(from) + offset > 150 ? uint8_t{255} : uint8_t{0}});
+      if (from != nullptr)
+        mine.push_back({x, GreyOf(from) + offset > 150 ? uint8_t{255} : uint8_t{0}});
     }
     if (y >= 1) apply(pending[(y - 1) & 1], y - 1);  // row y - 1 has been read for the last time
   }

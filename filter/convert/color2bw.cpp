@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -31,34 +32,68 @@ namespace {
 // (no brightness shift).  Only the threshold mode has a light level of its own.
 constexpr int kFullLight = 100;
 
-// Mode 0: every grey pixel is decided by the line rules, in raster order.
-// The rules read a grey snapshot twice the image's size: its second half
-// stays white, so that reads one row below the last row, or one pixel right
-// of the last column, land on white.  The snapshot's allocation may throw
-// std::bad_alloc, as may the indexes built from it.
-void ConvertAdaptive(unsigned char* pvBits, int cx, int cy, int nImageWidth) {
-  const std::size_t cjBits = static_cast<std::size_t>(nImageWidth) * static_cast<std::size_t>(cy);
-  // Taken unfilled: the first half is the copy, only the margin is filled.
-  std::unique_ptr<unsigned char[]> snapshotOwner(new unsigned char[2 * cjBits]);
+// Clears the bit of every (0, 0, 0) pixel of one row; the bits beyond cx are left as the caller
+// set them.  Eight white pixels (most of a label) are passed at once.
+void PackRow(const unsigned char* p, unsigned char* out, int cx) {
+  for (int w = 0; w < cx; ++w, p += 3) {
+    if ((w & 7) == 0 && w + 8 <= cx) {
+      std::uint64_t eight[3];
+      std::memcpy(eight, p, sizeof eight);
+      if ((eight[0] & eight[1] & eight[2]) == ~std::uint64_t{0}) {
+        w += 7;
+        p += 21;
+        continue;
+      }
+    }
+    if ((p[0] | p[1] | p[2]) == 0) out[w >> 3] &= static_cast<unsigned char>(~(0x80u >> (w & 7)));
+  }
+}
+
+// Mode 0: every grey pixel is decided by the line rules, in raster order, and each row is packed
+// as soon as it is decided (no later row reaches back into it).
+//  1. One pass greys the image as otsu does (its threshold plays no part here), copies each row
+//     into the snapshot the rules read and indexes the snapshot's transitions.  The snapshot is
+//     followed by a row of white, so that reads one row below the last row, or a pixel or two
+//     past the last column, land on white.
+//  2. A dot that is black or white in the snapshot is never decided: no run of the rules takes
+//     it (a dark run fills only with black, a light one stops before any dot of 149 or less, and
+//     a fill passes over white), and white marks leave it as it is.  Only the snapshot's grey
+//     dots are looked at.
+//  3. The snapshot's allocation may throw std::bad_alloc, as may the indexes built from it.
+void ConvertAdaptive(unsigned char* pvBits, unsigned char* pDataBuf, int cx, int cy,
+                     int nImageWidth) {
+  const std::size_t stride = static_cast<std::size_t>(nImageWidth);
+  const std::size_t cjBits = stride * static_cast<std::size_t>(cy);
+  constexpr std::size_t kPastTheEnd = 16;  // the farthest the rules read past a row's end
+  std::unique_ptr<unsigned char[]> snapshotOwner(new unsigned char[cjBits + stride + kPastTheEnd]);
   unsigned char* const snapshot = snapshotOwner.get();
-  otsu(pvBits, nImageWidth, cy, 24, kFullLight);  // for its greying; the threshold is not used
-  std::memcpy(snapshot, pvBits, cjBits);
-  std::memset(snapshot + cjBits, 0xFF, cjBits);
-  // Code detection may scan to the bottom of the page from each candidate,
-  // and runs of the row above may span it: indexes let both skip the flat
-  // parts.
-  const GreySteps steps(snapshot, nImageWidth, cy);
+  std::memset(snapshot + cjBits, 0xFF, stride + kPastTheEnd);
+  GreySteps steps(nImageWidth, cy);
+  const GreyLevels levels(kFullLight);
+  for (int h = 0; h < cy; ++h) {
+    unsigned char* row = pvBits + static_cast<std::size_t>(h) * stride;
+    GreyRow(row, stride / 3, levels, nullptr);
+    std::memcpy(snapshot + static_cast<std::size_t>(h) * stride, row, stride);
+    // A row's last transition compares it with what follows it: the next row, now copied.
+    if (h >= 1) steps.AddRow(h - 1, snapshot + static_cast<std::size_t>(h - 1) * stride);
+  }
+  if (cy >= 1) steps.AddRow(cy - 1, snapshot + static_cast<std::size_t>(cy - 1) * stride);
+  steps.Complete();
+
   RowAboveRuns runs;
   const LineAids aids{steps, runs};
-
+  const std::size_t bitmapStride = BitmapStride(static_cast<std::size_t>(cx));
   for (int h = 0; h < cy; ++h) {
-    unsigned char* row = pvBits + static_cast<std::size_t>(h) * nImageWidth;
+    unsigned char* row = pvBits + static_cast<std::size_t>(h) * stride;
+    const unsigned char* grey = snapshot + static_cast<std::size_t>(h) * stride;
     for (int w = 0; w < cx; ++w) {
+      if (grey[3 * w] == 0 || grey[3 * w] == 255) continue;
       // Earlier calls may already have decided this pixel as part of a run.
       const int pixel = GreyOf(row + 3 * static_cast<std::size_t>(w));
       if (pixel == 0 || pixel == 255) continue;
       ProcessLine(pvBits, snapshot, w, h, nImageWidth, cy, aids);
     }
+    PackRow(row, pDataBuf + static_cast<std::size_t>(h) * bitmapStride, cx);
   }
 }
 
@@ -90,17 +125,12 @@ void ConvertThreshold(unsigned char* pvBits, int cx, int cy, int nImageWidth, in
   }
 }
 
-// Clears the bit of every (0, 0, 0) pixel; rows of the bitmap are padded to
-// 32 dots and the bits beyond cx are left as the caller set them.
+// Clears the bit of every (0, 0, 0) pixel; rows of the bitmap are padded to 32 dots.
 void PackBlackPixels(const unsigned char* pvBits, unsigned char* pDataBuf, int cx, int cy,
                      int nImageWidth) {
-  const std::size_t xx = static_cast<std::size_t>((cx + 31) >> 5) * 4;
+  const std::size_t xx = BitmapStride(static_cast<std::size_t>(cx));
   for (int h = 0; h < cy; ++h) {
-    const unsigned char* p = pvBits + static_cast<std::size_t>(h) * nImageWidth;
-    unsigned char* out = pDataBuf + static_cast<std::size_t>(h) * xx;
-    for (int w = 0; w < cx; ++w, p += 3) {
-      if ((p[0] | p[1] | p[2]) == 0) out[w >> 3] &= static_cast<unsigned char>(~(0x80u >> (w & 7)));
-    }
+    PackRow(pvBits + static_cast<std::size_t>(h) * nImageWidth, pDataBuf + h * xx, cx);
   }
 }
 
@@ -138,8 +168,8 @@ void Color2BW(unsigned char* pvBits, unsigned char* pDataBuf, int cx, int cy, in
   const int nImageWidth = nBytePerRow;
   switch (static_cast<ConversionMode>(dwValue)) {
     case ConversionMode::kNone:
-      ConvertAdaptive(pvBits, cx, cy, nImageWidth);
-      break;
+      ConvertAdaptive(pvBits, pDataBuf, cx, cy, nImageWidth);
+      return;  // packed as it went
     case ConversionMode::kThreshold:
       ConvertThreshold(pvBits, cx, cy, nImageWidth, nLight);
       break;

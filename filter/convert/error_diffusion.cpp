@@ -26,7 +26,8 @@ constexpr int Share(int e, int weight) { return (e * weight) >> 4; }
 struct Neighbour {
   int dx, dy, weight, highest;
 };
-constexpr Neighbour kNeighbours[] = {{1, 0, 7, 224}, {-1, 1, 3, 229}, {0, 1, 5, 224}, {1, 1, 1, 224}};
+constexpr Neighbour kNeighbours[] = {
+    {1, 0, 7, 224}, {-1, 1, 3, 229}, {0, 1, 5, 224}, {1, 1, 1, 224}};
 
 }  // namespace
 
@@ -102,7 +103,9 @@ int ErrorDiffusion(unsigned char* pBits, int cx, int cy, int nByteWidth, int nLi
     nearest[g] = static_cast<unsigned char>(FindNearestColor(currentPixel, kPalette, 2) & 0xFF);
   }
   const size_t stride = static_cast<size_t>(nByteWidth);
-  auto at = [&](int x, int y) { return pBits + static_cast<size_t>(y) * stride + 3 * static_cast<size_t>(x); };
+  auto at = [&](int x, int y) {
+    return pBits + static_cast<size_t>(y) * stride + 3 * static_cast<size_t>(x);
+  };
   for (int y = 0; y < cy; ++y) {
     for (int x = 0; x < cx; ++x) {
       unsigned char* p = at(x, y);

@@ -19,7 +19,6 @@ constexpr int aryOrderedDither[3][3] = {
     {170, 198, 85},
 };
 
-
 }  // namespace
 
 // Dithers the width x height working image `pixels` (row stride nByteWidth) in place.
@@ -54,10 +53,12 @@ void OrderedDither(unsigned char* pixels, int width, int height, int nByteWidth,
   for (int intY = 0; intY < height - 3; intY += 3) {
     for (int intX = 0; intX < width - 3; intX += 3) {
       for (int intODY = 0; intODY < 3; ++intODY) {
-        unsigned char* p = pixels + static_cast<size_t>(intY + intODY) * nByteWidth + 3 * static_cast<size_t>(intX);
+        unsigned char* p = pixels + static_cast<size_t>(intY + intODY) * nByteWidth +
+                           3 * static_cast<size_t>(intX);
         for (int intODX = 0; intODX < 3; ++intODX, p += 3) {
           const int intGray = p[0];
-          const bool black = intGray < 225 && (intGray <= 49 || aryOrderedDither[intODY][intODX] >= intGray);
+          const bool black =
+              intGray < 225 && (intGray <= 49 || aryOrderedDither[intODY][intODX] >= intGray);
           p[0] = p[1] = p[2] = black ? 0 : 255;
         }
       }

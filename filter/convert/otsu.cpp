@@ -1,6 +1,4 @@
-// Automatic threshold of a page.
-//
-//   otsu  greys the working image in place and returns Otsu's threshold of its grey histogram
+// Automatic threshold of a page: GreyLevels, GreyRow, otsu.
 #include "convert/otsu.h"
 
 #include <algorithm>
@@ -16,6 +14,20 @@
 #elif defined(__GNUC__)
 #pragma GCC optimize("fp-contract=off")
 #endif
+
+GreyLevels::GreyLevels(int nLight) {
+  for (int sum = 0; sum <= 765; ++sum) {
+    level[sum] = static_cast<unsigned char>(std::clamp(sum / 3 + BrightnessOffset(nLight), 0, 255));
+  }
+}
+
+void GreyRow(unsigned char* row, size_t groups, const GreyLevels& levels, int64_t* pixelCount) {
+  for (unsigned char* p = row; p < row + 3 * groups; p += 3) {
+    const unsigned char pixel = levels.level[p[0] + p[1] + p[2]];
+    p[0] = p[1] = p[2] = pixel;
+    if (pixelCount != nullptr) ++pixelCount[pixel];
+  }
+}
 
 // Greys `image` in place and returns Otsu's threshold t (0..254; levels 0..t are the dark class).
 //
@@ -34,21 +46,11 @@
 int otsu(unsigned char* image, int nImageWidth, int nImageHeight, int nPixelNum, int nLight) {
   (void)nPixelNum;
   if (image == nullptr || nImageWidth < 3 || nImageHeight <= 0) return 0;
-  // The grey of a pixel by the sum of its three bytes: their mean plus the offset, clamped.
-  unsigned char level[766];
-  for (int sum = 0; sum <= 765; ++sum) {
-    level[sum] = static_cast<unsigned char>(std::clamp(sum / 3 + BrightnessOffset(nLight), 0, 255));
-  }
-
+  const GreyLevels levels(nLight);
   int64_t pixelCount[256] = {};
   const size_t groups = static_cast<size_t>(nImageWidth) / 3;
   for (int j = 0; j < nImageHeight; ++j) {
-    unsigned char* p = image + static_cast<size_t>(j) * nImageWidth;
-    for (size_t g = 0; g < groups; ++g, p += 3) {
-      const unsigned char pixel = level[p[0] + p[1] + p[2]];
-      p[0] = p[1] = p[2] = pixel;
-      ++pixelCount[pixel];
-    }
+    GreyRow(image + static_cast<size_t>(j) * nImageWidth, groups, levels, pixelCount);
   }
   const int64_t pixelSum = static_cast<int64_t>(groups) * nImageHeight;
   float pixelPro[256];

@@ -110,12 +110,6 @@ unsigned FilterJob::ReadRows(const cups_page_header2_t& header) {
   // the stream holds costs only what was sent.
   Buffer.clear();
   Buffer.reserve(std::min<uint64_t>(uint64_t{bpl} * header.cupsHeight, 64u << 20));
-  // Whatever ends the rows (all read, the stream's end, SIGTERM, no memory), their progress
-  // lines are out before anything else is logged.
-  struct Flush {
-    RasterInput& in;
-    ~Flush() { FlushProgress(in); }
-  } flush{input_};
   size_t nOffset = 0;
   unsigned y = 0;
   for (; y < header.cupsHeight && !Canceled; ++y) {
@@ -123,7 +117,7 @@ unsigned FilterJob::ReadRows(const cups_page_header2_t& header) {
       char line[48];
       const int n =
           snprintf(line, sizeof line, "ATTR: job-media-progress=%u\n", y * 100 / header.cupsHeight);
-      input_.progress.append(line, static_cast<size_t>(n));
+      LogRaw(line, static_cast<size_t>(n));
     }
     Buffer.resize(nOffset + bpl);
     if (cupsRasterReadPixels(ras_.get(), Buffer.data() + nOffset, bpl) == 0) break;

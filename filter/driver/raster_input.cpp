@@ -1,4 +1,4 @@
-// The raster stream as the page loop reads it: ReadRaster, FlushProgress.
+// The raster stream as the page loop reads it: ReadRaster.
 #include "driver/raster_input.h"
 
 #include <unistd.h>
@@ -9,16 +9,10 @@
 
 #include "log.h"
 
-void FlushProgress(RasterInput& in) {
-  if (in.progress.empty()) return;
-  LogRaw(in.progress.data(), in.progress.size());
-  in.progress.clear();
-}
-
 ssize_t ReadRaster(void* ctx, unsigned char* out, std::size_t length) {
   auto* in = static_cast<RasterInput*>(ctx);
   auto readFd = [in](unsigned char* to, std::size_t n) {
-    FlushProgress(*in);
+    FlushLog();
     ssize_t got;
     while ((got = read(in->fd, to, n)) < 0 && (errno == EINTR || errno == EAGAIN)) {
     }

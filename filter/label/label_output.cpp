@@ -157,5 +157,6 @@ bool ProcessData(const Choices& choices, const cups_page_header2_t& header, unsi
   Debug("free pBuf90=%x", job.pBuf90.empty() ? 0u : LogAddr(job.pBuf90.data()));
   Debug("free pData=%x", LogAddr(job.text.data()));
   Debug("ProcessData return");
+  FlushLog();  // the label is out: so is what the log says of it
   return written && !job.mirrorFailed;
 }

@@ -1,9 +1,8 @@
 # Sourced by the e2e suite: counting checks, and the closing line that CI
-# reads ("N passed, N failed, N skipped").
+# reads ("N passed, N failed").
 
 passed=0
 failed=0
-skipped=0
 
 group() { printf '\n== %s\n' "$*"; }
 
@@ -39,21 +38,7 @@ check_eq() {
   fi
 }
 
-# known_fault NAME WHAT COMMAND...: a fault of the filter that is reported
-# but not fixed here. While COMMAND fails it counts as skipped and says so;
-# once it succeeds it passes, and asks for the mark to be removed.
-known_fault() {
-  local name=$1 what=$2
-  shift 2
-  if "$@" >/dev/null 2>&1; then
-    pass "$name (known fault no longer seen: turn this back into a check)"
-  else
-    skipped=$((skipped + 1))
-    printf '  SKIP  %s\n        known fault: %s\n' "$name" "$what"
-  fi
-}
-
 summary() {
-  printf '\n%d passed, %d failed, %d skipped\n' "$passed" "$failed" "$skipped"
+  printf '\n%d passed, %d failed\n' "$passed" "$failed"
   [ "$failed" -eq 0 ]
 }

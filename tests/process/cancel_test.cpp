@@ -41,8 +41,8 @@ class CancelTest : public testing::Test {
   // The readlabel summary of each label of the job, and how many pages the log started.
   std::vector<std::string> Labels(const RunResult& r, int& started) {
     static const std::regex start("DEBUG: Starting page = ");
-    started = static_cast<int>(
-        std::distance(std::sregex_iterator(r.err.begin(), r.err.end(), start), std::sregex_iterator()));
+    started = static_cast<int>(std::distance(
+        std::sregex_iterator(r.err.begin(), r.err.end(), start), std::sregex_iterator()));
     if (r.out.empty()) return {};
     WriteFile(dir_.File("out.job"), r.out);
     RunOptions read;
@@ -80,7 +80,8 @@ TEST_F(CancelTest, SigtermAnywhereLeavesWholeLabelsOfTheFirstPages) {
   for (int moment = 0; moment < 44; ++moment) {
     // Forty moments from a file; four while the stream trickles in through a pipe.
     const bool piped = moment >= 40;
-    const size_t after = 1 + (piped ? moment - 39 : moment) * (whole.err.size() - 1) / (piped ? 6 : 40);
+    const size_t after =
+        1 + (piped ? moment - 39 : moment) * (whole.err.size() - 1) / (piped ? 6 : 40);
     SCOPED_TRACE((piped ? "piped, SIGTERM after " : "SIGTERM after ") + std::to_string(after));
     RunOptions o;
     o.sigterm_after_err_bytes = after;

@@ -33,7 +33,8 @@ std::string InkedPage(unsigned width, unsigned height) {
   return RasterPage(PageHeader(width, height, 1), 0xFF);
 }
 
-const char kNoHeader[] = "has no valid page header; the rest of the raster stream is ignored, job stopped";
+const char kNoHeader[] =
+    "has no valid page header; the rest of the raster stream is ignored, job stopped";
 
 // What a case must give: the exit status, the labels written, and lines the log must hold.
 struct Want {
@@ -65,7 +66,8 @@ class HostileInputTest : public testing::Test {
     }
     RunResult r = ::Run(o);
     EXPECT_TRUE(r.status == 0 || r.status == 1) << "status " << r.status << "\n" << r.err;
-    static const std::regex refused("==[0-9]+==WARNING: AddressSanitizer failed to allocate [^\n]*\n");
+    static const std::regex refused(
+        "==[0-9]+==WARNING: AddressSanitizer failed to allocate [^\n]*\n");
     static const std::regex other("(^|\n)(?!(ERROR|WARNING|INFO|DEBUG|ATTR|PAGE):)[^\n]*\n");
     std::smatch m;
     const std::string err = std::regex_replace(r.err, refused, "");
@@ -83,7 +85,8 @@ class HostileInputTest : public testing::Test {
   void Expect(const RunResult& r, const Want& want) {
     EXPECT_EQ(r.status, want.status) << r.err;
     EXPECT_EQ(Count(r.out, "\r\nPRINT 1,"), want.labels);
-    for (const std::string& line : want.lines) EXPECT_NE(r.err.find(line + "\n"), std::string::npos) << line << "\n" << r.err;
+    for (const std::string& line : want.lines)
+      EXPECT_NE(r.err.find(line + "\n"), std::string::npos) << line << "\n" << r.err;
   }
   // The reader's summary: setup lines, "BITMAP x,y,w,h,1 <n> bytes, <k> ink dots", PRINT.
   std::string Summary(const std::string& job) {
@@ -112,7 +115,8 @@ TEST_F(HostileInputTest, StreamsAndHeadersThatCannotBeFollowed) {
   const std::pair<std::string, Want> cases[] = {
       {"", {1, 0, {}}},  // an empty job is no error
       {"RaS", {1, 0, {"ERROR: The input is not a raster stream: it ends after 3 bytes"}}},
-      {"XXXX" + page, {1, 0, {"ERROR: The input is not a raster stream: Unknown raster format 58585858!"}}},
+      {"XXXX" + page,
+       {1, 0, {"ERROR: The input is not a raster stream: Unknown raster format 58585858!"}}},
       {RasterStream(page.substr(0, 100)), {1, 0, {noHeader(1)}}},
       {RasterStream(page + page.substr(0, 1000)), {1, 1, {noHeader(2)}}},
       {RasterStream(page + RasterPage(zeroHeight, "") + page), {1, 1, {noHeader(2)}}},
@@ -123,7 +127,8 @@ TEST_F(HostileInputTest, StreamsAndHeadersThatCannotBeFollowed) {
       {RasterStream(RasterPage(largest, "")), {1, 0, {noHeader(1)}}},
       {RasterStream(page + page), {0, 2, {}}},
       // Cut inside a row: the whole rows before it print.
-      {RasterStream(page).substr(0, 4 + sizeof(cups_page_header2_t) + 5), {0, 1, {"WARNING: Page 1: the raster stream ends after 2 of 4 rows"}}},
+      {RasterStream(page).substr(0, 4 + sizeof(cups_page_header2_t) + 5),
+       {0, 1, {"WARNING: Page 1: the raster stream ends after 2 of 4 rows"}}},
   };
   for (const auto& [stream, want] : cases) {
     SCOPED_TRACE(testing::Message() << "case of " << stream.size() << " bytes");
@@ -143,7 +148,8 @@ TEST_F(HostileInputTest, CompressedStreamsAreReadToTheirEndAndABrokenHeaderInThe
     for (size_t i = 0; i < rows.size(); i += 3) rows[i] = '\0';
     pages.emplace_back(h, rows);
   }
-  for (cups_mode_t mode : {CUPS_RASTER_WRITE_COMPRESSED, CUPS_RASTER_WRITE_PWG, CUPS_RASTER_WRITE_APPLE}) {
+  for (cups_mode_t mode :
+       {CUPS_RASTER_WRITE_COMPRESSED, CUPS_RASTER_WRITE_PWG, CUPS_RASTER_WRITE_APPLE}) {
     SCOPED_TRACE(mode);
     ASSERT_TRUE(WriteRasterWithLibcups(dir_.File("c.ras"), mode, pages));
     std::string stream = ReadFile(dir_.File("c.ras"));
@@ -151,7 +157,9 @@ TEST_F(HostileInputTest, CompressedStreamsAreReadToTheirEndAndABrokenHeaderInThe
     if (mode == CUPS_RASTER_WRITE_APPLE) continue;  // Apple raster has headers of its own
     const size_t marker = stream.find("page-two");
     ASSERT_NE(marker, std::string::npos);
-    stream.replace(marker - offsetof(cups_page_header2_t, MediaType) + offsetof(cups_page_header2_t, cupsHeight), 4, 4, '\0');
+    stream.replace(marker - offsetof(cups_page_header2_t, MediaType) +
+                       offsetof(cups_page_header2_t, cupsHeight),
+                   4, 4, '\0');
     Expect(Filter(stream), {1, 1, {std::string("ERROR: Page 2 ") + kNoHeader}});
   }
 }
@@ -170,8 +178,10 @@ TEST_F(HostileInputTest, PageGeometryOfEveryDepth) {
     cups_page_header2_t shortRows = PageHeader(16, 2, bits);
     shortRows.cupsBytesPerLine = bits == 1 ? 1 : (bits == 8 ? 15 : 45);
     Expect(Filter(RasterStream(RasterPage(shortRows, 0))),
-           {1, 0, {"ERROR: Page 1: cupsBytesPerLine " + std::to_string(shortRows.cupsBytesPerLine) +
-                   " cannot hold 16 dots of " + std::to_string(bits) + " bits, job stopped"}});
+           {1,
+            0,
+            {"ERROR: Page 1: cupsBytesPerLine " + std::to_string(shortRows.cupsBytesPerLine) +
+             " cannot hold 16 dots of " + std::to_string(bits) + " bits, job stopped"}});
     // Rows longer than the width needs: the bytes beyond the width print nothing, whatever they
     // hold.  The picture is one black dot, at dot 0 of row 0 of 10 dots.
     cups_page_header2_t longRows = PageHeader(10, 2, bits);
@@ -190,32 +200,49 @@ TEST_F(HostileInputTest, PageGeometryOfEveryDepth) {
     cups_page_header2_t h = PageHeader(16, 4, bits);
     h.cupsBitsPerColor = bits == 32 ? 8 : bits;
     Expect(Filter(RasterStream(RasterPage(h, 0xA5) + InkedPage(8, 2))),
-           {0, 1, {"ERROR: Page 1 has " + std::to_string(bits) + " bits per pixel; only 1, 8 and 24 can be printed, page skipped"}});
+           {0,
+            1,
+            {"ERROR: Page 1 has " + std::to_string(bits) +
+             " bits per pixel; only 1, 8 and 24 can be printed, page skipped"}});
   }
-  Expect(Filter(RasterStream(InkedPage(8, 1) + RasterPage(PageHeader(80000, 1000000, 2), ""))),
-         {1, 1, {"ERROR: Page 2 has 2 bits per pixel, which cannot be printed, and 20000000000 bytes, more "
-                 "than the page limit of 1073741824 bytes (RASTERTOLABEL_PAGE_LIMIT) to pass over, job stopped"}});
+  Expect(
+      Filter(RasterStream(InkedPage(8, 1) + RasterPage(PageHeader(80000, 1000000, 2), ""))),
+      {1,
+       1,
+       {"ERROR: Page 2 has 2 bits per pixel, which cannot be printed, and 20000000000 bytes, more "
+        "than the page limit of 1073741824 bytes (RASTERTOLABEL_PAGE_LIMIT) to pass over, job "
+        "stopped"}});
 }
 
 TEST_F(HostileInputTest, HugeClaimsCostOnlyWhatArrivesAndThePageLimitHolds) {
   // Within the limit: a million rows of 8000 dots at 1 bit, 10000 x 10000 grey; two rows sent.
   for (auto [w, h, bits] : {std::tuple{8000u, 1000000u, 1u}, {10000u, 10000u, 8u}}) {
     const cups_page_header2_t header = PageHeader(w, h, bits);
-    Expect(Filter(RasterStream(RasterPage(header, std::string(2 * size_t{header.cupsBytesPerLine}, '\xFF')))),
-           {0, 1, {"WARNING: Page 1: the raster stream ends after 2 of " + std::to_string(h) + " rows"}});
+    Expect(Filter(RasterStream(
+               RasterPage(header, std::string(2 * size_t{header.cupsBytesPerLine}, '\xFF')))),
+           {0,
+            1,
+            {"WARNING: Page 1: the raster stream ends after 2 of " + std::to_string(h) + " rows"}});
   }
   Expect(Filter(RasterStream(InkedPage(8, 1) + RasterPage(PageHeader(80000, 1000000, 24), ""))),
-         {1, 1, {"ERROR: Page 2 needs 480000000000 bytes, more than the page limit of 1073741824 bytes "
-                 "(RASTERTOLABEL_PAGE_LIMIT), job stopped"}});
-  Expect(Filter(RasterStream(RasterPage(PageHeader(8000, 64, 1), 0)), "", "", {{"RASTERTOLABEL_PAGE_LIMIT", "63999"}}),
-         {1, 0, {"ERROR: Page 1 needs 64000 bytes, more than the page limit of 63999 bytes (RASTERTOLABEL_PAGE_LIMIT), job stopped"}});
+         {1,
+          1,
+          {"ERROR: Page 2 needs 480000000000 bytes, more than the page limit of 1073741824 bytes "
+           "(RASTERTOLABEL_PAGE_LIMIT), job stopped"}});
+  Expect(Filter(RasterStream(RasterPage(PageHeader(8000, 64, 1), 0)), "", "",
+                {{"RASTERTOLABEL_PAGE_LIMIT", "63999"}}),
+         {1,
+          0,
+          {"ERROR: Page 1 needs 64000 bytes, more than the page limit of 63999 bytes "
+           "(RASTERTOLABEL_PAGE_LIMIT), job stopped"}});
   // Claims whose product passes 2^64 do not wrap round below the limit.
   EXPECT_EQ(PageNeedBytes(24, 8, 4294910535u, 2147512029u), UINT64_MAX);
   EXPECT_EQ(PageNeedBytes(8, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu), UINT64_MAX);
   if (SanitizerBuild()) return;  // no address space limit under AddressSanitizer
   // Within the page limit, but the working image and snapshot do not fit into 256 MiB.
   TestPpd ppd({});
-  WriteFile(dir_.File("big.ras"), RasterStream(InkedPage(8, 1) + RasterPage(PageHeader(6000, 6000, 8), 0x80)));
+  WriteFile(dir_.File("big.ras"),
+            RasterStream(InkedPage(8, 1) + RasterPage(PageHeader(6000, 6000, 8), 0x80)));
   RunOptions o;
   o.args = {FILTER_EXE, "1", "user", "title", "1", "", dir_.File("big.ras")};
   o.env = {{"PPD", ppd.path()}, {"RASTERTOLABEL_DUMP", ""}};
@@ -232,15 +259,23 @@ TEST_F(HostileInputTest, HeaderFieldsOutOfRangeAndCopyCounts) {
   std::memset(&h.cupsColorSpace, 0x7F, sizeof h.cupsColorSpace);
   std::memset(&h.Orientation, 0x01, sizeof h.Orientation);
   Expect(Filter(RasterStream(RasterPage(h, 0xFF))),
-         {0, 1, {"DEBUG: Collate = 134744072", "DEBUG: cupsColorSpace = 2139062143", "DEBUG: ProcessData nInverse=0 nDirection=1"}});
+         {0,
+          1,
+          {"DEBUG: Collate = 134744072", "DEBUG: cupsColorSpace = 2139062143",
+           "DEBUG: ProcessData nInverse=0 nDirection=1"}});
   // Nine digits are a count, more are none; 0 is no count given.
-  for (auto [copies, print] : {std::pair{0u, "1"}, {999999999u, "999999999"}, {1000000000u, "1"}, {0xFFFFFFFFu, "1"}}) {
+  for (auto [copies, print] :
+       {std::pair{0u, "1"}, {999999999u, "999999999"}, {1000000000u, "1"}, {0xFFFFFFFFu, "1"}}) {
     h = PageHeader(8, 1, 1);
     h.NumCopies = copies;
     const RunResult r = Filter(RasterStream(RasterPage(h, 0xFF)));
-    EXPECT_NE(r.out.find(std::string("\r\nPRINT 1,") + print + "\r\n"), std::string::npos) << copies;
+    EXPECT_NE(r.out.find(std::string("\r\nPRINT 1,") + print + "\r\n"), std::string::npos)
+        << copies;
     if (copies >= 1000000000u) {
-      Expect(r, {0, 1, {"WARNING: NumCopies " + std::to_string(copies) + " is more than the printer can count (999999999), 1 copy printed"}});
+      Expect(r, {0,
+                 1,
+                 {"WARNING: NumCopies " + std::to_string(copies) +
+                  " is more than the printer can count (999999999), 1 copy printed"}});
     }
   }
 }
@@ -248,26 +283,42 @@ TEST_F(HostileInputTest, HeaderFieldsOutOfRangeAndCopyCounts) {
 TEST_F(HostileInputTest, ChoiceNamesGoIntoCommandsOnlyAsPlainNumbers) {
   const std::string page = RasterStream(InkedPage(8, 1));
   const std::string forty(40, '7');  // the longest name a PPD holds
-  RunResult r = FilterWithChoices(page, {{"PaperType", "LabelGaps"}, {"GapsHeight", forty}, {"Darkness", "-5"},
-                                         {"PrintSpeed", std::string(38, '2') + ".5"}, {"PostAction", "CutEvery"},
+  RunResult r = FilterWithChoices(page, {{"PaperType", "LabelGaps"},
+                                         {"GapsHeight", forty},
+                                         {"Darkness", "-5"},
+                                         {"PrintSpeed", std::string(38, '2') + ".5"},
+                                         {"PostAction", "CutEvery"},
                                          {"CutEveryLabels", forty}});
   EXPECT_NE(r.out.find("GAP " + forty + " mm,0 mm\r\n"), std::string::npos);
-  EXPECT_NE(r.out.find("SPEED " + std::string(38, '2') + ".5\r\nDENSITY -5\r\nCLS\r\n"), std::string::npos);
-  EXPECT_EQ(r.out.find("SET CUTTER"), std::string::npos) << "the cutter's count field holds nine characters";
-  Expect(r, {0, 1, {"WARNING: CutEveryLabels choice \"" + forty + "\" is longer than 9 characters, ignored"}});
+  EXPECT_NE(r.out.find("SPEED " + std::string(38, '2') + ".5\r\nDENSITY -5\r\nCLS\r\n"),
+            std::string::npos);
+  EXPECT_EQ(r.out.find("SET CUTTER"), std::string::npos)
+      << "the cutter's count field holds nine characters";
+  Expect(r, {0,
+             1,
+             {"WARNING: CutEveryLabels choice \"" + forty +
+              "\" is longer than 9 characters, ignored"}});
   // Any other name could write commands of its own; a PPD line cannot hold a line end.
-  const char* const keywords[] = {"GapsHeight", "FeedPaper", "PrintSpeed", "Darkness", "CutEveryLabels"};
-  const char* const names[] = {"8,9", "8;9", "1e3", "0x10", "12abc", "1.2.3", "--5", ".", "-", "5%d", "3*", "+-1", "9'", "4<5", "7=8"};
+  const char* const keywords[] = {"GapsHeight", "FeedPaper", "PrintSpeed", "Darkness",
+                                  "CutEveryLabels"};
+  const char* const names[] = {"8,9", "8;9", "1e3", "0x10", "12abc", "1.2.3", "--5", ".",
+                               "-",   "5%d", "3*",  "+-1",  "9'",    "4<5",   "7=8"};
   for (size_t i = 0; i < std::size(names); ++i) {
     const char* keyword = keywords[i % std::size(keywords)];
-    r = FilterWithChoices(page, {{"PaperType", "LabelGaps"}, {"PostAction", "CutEvery"}, {keyword, names[i]}});
-    Expect(r, {0, 1, {"WARNING: " + std::string(keyword) + " choice \"" + names[i] + "\" is not a plain number, ignored"}});
+    r = FilterWithChoices(
+        page, {{"PaperType", "LabelGaps"}, {"PostAction", "CutEvery"}, {keyword, names[i]}});
+    Expect(r, {0,
+               1,
+               {"WARNING: " + std::string(keyword) + " choice \"" + names[i] +
+                "\" is not a plain number, ignored"}});
     EXPECT_EQ(r.out.find(names[i]), std::string::npos) << names[i];
   }
   // A custom value reaches the filter as the choice "Custom", no number.
   {
     TestPpd base(Options{{"Darkness", "8"}});
-    WriteFile(dir_.File("custom.ppd"), ReadFile(base.path()) + "*CustomDarkness True: \"\"\n*ParamCustomDarkness Value: 1 int 0 30\n");
+    WriteFile(dir_.File("custom.ppd"),
+              ReadFile(base.path()) +
+                  "*CustomDarkness True: \"\"\n*ParamCustomDarkness Value: 1 int 0 30\n");
   }
   r = Filter(page, "Darkness=Custom.12", dir_.File("custom.ppd"));
   Expect(r, {0, 1, {"WARNING: Darkness choice \"Custom\" is not a plain number, ignored"}});
@@ -276,10 +327,12 @@ TEST_F(HostileInputTest, ChoiceNamesGoIntoCommandsOnlyAsPlainNumbers) {
 TEST_F(HostileInputTest, PpdsThatDoNotParseAndStrayOptions) {
   const std::string page = RasterStream(InkedPage(12, 3));
   const std::string header = "*PPD-Adobe: \"4.3\"\n";
-  for (const std::string& text : {std::string(), std::string(4096, '\0'), std::string("*PPD-Adobe: \"4.3\n"),
-                                  std::string("not a PPD at all\n"), header + "*OpenGroup: A\n*OpenGroup: B\n",
-                                  header + "*Darkness 8: \"\n" + std::string(300000, 'x'),
-                                  header + "*" + std::string(300, 'K') + ": x\n", header + "*Darkness " + std::string(41, '7') + ": \"\"\n"}) {
+  for (const std::string& text :
+       {std::string(), std::string(4096, '\0'), std::string("*PPD-Adobe: \"4.3\n"),
+        std::string("not a PPD at all\n"), header + "*OpenGroup: A\n*OpenGroup: B\n",
+        header + "*Darkness 8: \"\n" + std::string(300000, 'x'),
+        header + "*" + std::string(300, 'K') + ": x\n",
+        header + "*Darkness " + std::string(41, '7') + ": \"\"\n"}) {
     WriteFile(dir_.File("bad.ppd"), text);
     const RunResult r = Filter(page, "", dir_.File("bad.ppd"));
     EXPECT_EQ(r.status, 1);
@@ -290,9 +343,10 @@ TEST_F(HostileInputTest, PpdsThatDoNotParseAndStrayOptions) {
   const std::string plain = Filter(page, "", ppd.path()).out;
   std::string many;
   for (int i = 0; i < 5000; ++i) many += "opt" + std::to_string(i) + "=" + std::to_string(i) + " ";
-  for (const std::string& options : {std::string("Nonsense=1 Darkness=99 Darkness = =8 Darkness= =="),
-                                     std::string("a=b=c \"x y\" z='q' MirrorImage=Maybe Origin=Rotation45"),
-                                     std::string("Darkness=\"8\r\nPRINT 1,9\" Darkness={8 9}"), many}) {
+  for (const std::string& options :
+       {std::string("Nonsense=1 Darkness=99 Darkness = =8 Darkness= =="),
+        std::string("a=b=c \"x y\" z='q' MirrorImage=Maybe Origin=Rotation45"),
+        std::string("Darkness=\"8\r\nPRINT 1,9\" Darkness={8 9}"), many}) {
     EXPECT_EQ(Filter(page, options, ppd.path()).out, plain) << options.substr(0, 60);
   }
 }
@@ -301,10 +355,12 @@ TEST_F(HostileInputTest, PpdsThatDoNotParseAndStrayOptions) {
 TEST_F(HostileInputTest, InputsTheFuzzerFoundFinishSoundly) {
   WriteFile(dir_.File("fuzz.ppd"), kJobInputPpd);
   int files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(SOURCE_DIR "/fuzz/regressions/filter")) {
+  for (const auto& entry :
+       std::filesystem::directory_iterator(SOURCE_DIR "/fuzz/regressions/filter")) {
     SCOPED_TRACE(entry.path().filename().string());
     const std::string bytes = ReadFile(entry.path().string());
-    const JobInput job = SplitJobInput({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+    const JobInput job =
+        SplitJobInput({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
     const auto start = std::chrono::steady_clock::now();
     Filter(std::string(job.raster.begin(), job.raster.end()), job.options, dir_.File("fuzz.ppd"),
            {{"RASTERTOLABEL_PAGE_LIMIT", "1048576"}});

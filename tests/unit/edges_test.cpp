@@ -82,7 +82,9 @@ class Finders : public testing::Test {
     Grey g(100, 80);
     for (int y = 0; y < 80; ++y)
       for (int x = 0; x < 100; ++x)
-        g.Set(x, y, smoothed ? (at(x, y) + at(x + 1, y) + at(x, y + 1) + at(x + 1, y + 1)) / 4 : at(x, y));
+        g.Set(
+            x, y,
+            smoothed ? (at(x, y) + at(x + 1, y) + at(x, y + 1) + at(x + 1, y + 1)) / 4 : at(x, y));
     return g;
   }
 };
@@ -90,8 +92,12 @@ class Finders : public testing::Test {
 TEST_F(Finders, SmoothedFindersMakeASquareCodeCrispOnesNone) {
   const Grey g = Page(true);
   const GreySteps steps(g.px.data(), g.stride, g.h);
-  auto anchor = [&](int x, int y) { return IsAnchor(nullptr, g.px.data(), x, y, g.stride, g.h, steps); };
-  auto code = [&](int x, int y) { return IsRDCode(nullptr, g.px.data(), x, y, g.stride, g.h, steps); };
+  auto anchor = [&](int x, int y) {
+    return IsAnchor(nullptr, g.px.data(), x, y, g.stride, g.h, steps);
+  };
+  auto code = [&](int x, int y) {
+    return IsRDCode(nullptr, g.px.data(), x, y, g.stride, g.h, steps);
+  };
   EXPECT_EQ(anchor(7, 3), 21);  // from the smoothed corner the top band ends at column 28
   EXPECT_EQ(anchor(8, 4), 20);
   EXPECT_EQ(code(7, 3), 0) << "row 3 holds nothing dark enough to lead to the second finder";
@@ -136,7 +142,8 @@ TEST(BandScan, TheTopCutRaggedBandsAndRowsAtTheEdges) {
   edges.Ink(2, 0);  // a blank row splits the band; ragged edges widen it
   edges.Ink(3, 3, '\r');
   edges.Ink(405, 0);  // the very last row
-  EXPECT_EQ(edges.Commands(), std::string("BITMAP 8,0,1,1,1,") + '\0' + "\r\nBITMAP 0,2,4,2,1," + '\0' +
-                                  "\xFF\xFF\xFF\xFF\xFF\xFF\r\r\nBITMAP 0,405,1,1,1," + '\0' + "\r\n");
+  EXPECT_EQ(edges.Commands(), std::string("BITMAP 8,0,1,1,1,") + '\0' + "\r\nBITMAP 0,2,4,2,1," +
+                                  '\0' + "\xFF\xFF\xFF\xFF\xFF\xFF\r\r\nBITMAP 0,405,1,1,1," +
+                                  '\0' + "\r\n");
   EXPECT_EQ(Picture(4, 30).Commands(), "") << "a blank page sends no bitmap";
 }
