@@ -10,6 +10,9 @@ cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j"$(nproc)"
 if [ "$(id -u)" -eq 0 ]; then
   ./scripts/e2e.sh build
+  # The printer application through a driverless CUPS queue and in Chromium
+  # (its IPP tests ran with ctest).
+  if [ -x build/app/thermallabel-app ]; then tests/app/run.sh build cups web; fi
 else
   echo "test: end-to-end jobs skipped (they need root: sudo scripts/e2e.sh)"
 fi
