@@ -10,7 +10,7 @@ cmake --build build -j"$(nproc)" --target rastertolabel makeraster readlabel >/d
 mkdir -p out
 build/tools/makeraster --bits 8 -o out/sample.ras sample/label.png
 PPD=ppd/label203.ppd RASTERTOLABEL_DUMP=out/sample-dump.bmp \
-  build/rastertolabel 1 "$(id -un)" sample 1 "Dithering=None" out/sample.ras \
+  build/rastertolabel 1 "$(id -un)" sample 1 "" out/sample.ras \
   >out/sample.job 2>out/sample.log
 build/tools/readlabel --png out/sample out/sample.job
 echo "label job: out/sample.job  log: out/sample.log  picture: out/sample-1.png"

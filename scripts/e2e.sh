@@ -11,7 +11,7 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "e2e: run as root (the private scheduler runs its filters as user lp)" >&2
   exit 2
 fi
-./scripts/install-deps.sh
+./scripts/install-deps.sh --tests
 build=${1:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"$(nproc)" --target rastertolabel readlabel >/dev/null

@@ -1,10 +1,19 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the demo need.
+# Installs the Debian packages the build and the demo need; with --tests also
+# what the test command needs (the printer application's browser test among
+# them), and any packages named after that.
 # Idempotent: does nothing (and asks no registry) when all are present.
+#   scripts/install-deps.sh [--tests] [PACKAGE...]
 set -euo pipefail
-pkgs=(build-essential cmake pkg-config libcups2-dev cups-client cups-ppdc libgtest-dev libpng-dev
-  cups cups-filters cups-ipp-utils ghostscript qrencode zbar-tools netpbm
-  libpappl-dev curl chromium nodejs)
+pkgs=(build-essential cmake pkg-config libcups2-dev cups-client cups-ppdc libpng-dev libpappl-dev
+  cups cups-filters)
+tests=0
+if [ "${1:-}" = --tests ]; then
+  tests=1
+  shift
+  pkgs+=(libgtest-dev libssl-dev cups-ipp-utils ghostscript qrencode zbar-tools netpbm curl
+    chromium nodejs)
+fi
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 missing=()
@@ -19,7 +28,7 @@ fi
 # The printer application's web test drives Chromium with playwright-core
 # (npm), kept out of the work tree.
 node_dir=/opt/thermallabel-test
-if [ ! -d "$node_dir/node_modules/playwright-core" ]; then
+if [ "$tests" = 1 ] && [ ! -d "$node_dir/node_modules/playwright-core" ]; then
   command -v npm >/dev/null || DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq \
     --no-install-recommends npm >/dev/null
   $sudo mkdir -p "$node_dir"

@@ -14,7 +14,7 @@
 # expect.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/install-deps.sh clang libclang-rt-14-dev llvm
+./scripts/install-deps.sh --tests clang libclang-rt-14-dev llvm
 CC=clang CXX=clang++ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DLABEL_SANITIZE=ON >/dev/null
 cmake --build build-asan -j"$(nproc)"

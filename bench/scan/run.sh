@@ -46,7 +46,7 @@ for f in "$filter" "$readlabel" "$makeraster"; do
   [ -x "$f" ] || { echo "run.sh: $f missing; build first" >&2; exit 1; }
 done
 
-"$root/scripts/install-deps.sh" zint python3-zxing-cpp python3-zbar python3-numpy python3-pil
+"$root/scripts/install-deps.sh" --tests zint python3-zxing-cpp python3-zbar python3-numpy python3-pil
 # shellcheck source=scripts/print-pdf.sh
 source "$root/scripts/print-pdf.sh" # make_serverbin
 

@@ -18,7 +18,7 @@ root=$(cd "$here/../.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 shift || true
 parts=${*:-ipp cups web}
-app=$build/app/thermallabel-app
+app=$build/tools/printer_app/thermallabel-app
 PATH=$build/tools:$PATH
 
 work=$(mktemp -d /tmp/app-test.XXXXXX)

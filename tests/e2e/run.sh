@@ -218,7 +218,7 @@ done
 # The filter compares choice names and copies the numeric ones into the commands.
 check_eq "the options and their choices, as lpoptions reads them" \
   "ColorModel: *Gray BlackWhite RGB
-Dithering: *None Threshold OrderDithering ErrorDiffusion
+Dithering: None *Threshold OrderDithering ErrorDiffusion
 MediaMethod: *Direct Transfer
 MirrorImage: *False True
 NegativeImage: *False True
@@ -232,7 +232,7 @@ numbers: Threshold GapsHeight FeedPaper CutEveryLabels PrintSpeed Darkness" \
 
 # ---------------------------------------------------------------- jobs
 
-group "PDF label, defaults (203 dpi, Dithering None), 2 pages"
+group "PDF label, the PPD defaults (203 dpi, Threshold -10), 2 pages"
 if run_job pdf-default q203 "$pdf" -o PageSize=w288h216; then
   t=$jobs/pdf-default.txt
   check_eq "pdf-default: one label per page, one copy each" "PRINT 1,1 PRINT 1,1" "$(print_lines "$t")"

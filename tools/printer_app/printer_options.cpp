@@ -30,8 +30,8 @@ constexpr std::array<const char*, 4> kMethod = {"direct-thermal", "Direct", "the
 
 // The PPD's defaults; the ranges are those of its choices.
 constexpr std::array<VendorOption, 8> kOptions = {{
-    {"label-conversion", "Dithering", Kind::Keyword, kConversion, 0, 0, "none"},
-    {"threshold-adjust", "Threshold", Kind::Range, {}, -50, 50, "0"},
+    {"label-conversion", "Dithering", Kind::Keyword, kConversion, 0, 0, "threshold"},
+    {"threshold-adjust", "Threshold", Kind::Range, {}, -50, 50, "-10"},
     {"label-rotation", "Origin", Kind::Keyword, kRotation, 0, 0, "none"},
     {"mirror-image", "MirrorImage", Kind::Boolean, {}, 0, 0, "false"},
     {"negative-image", "NegativeImage", Kind::Boolean, {}, 0, 0, "false"},
