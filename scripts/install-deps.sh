@@ -3,7 +3,7 @@
 # Idempotent: does nothing (and asks no registry) when all are present.
 set -euo pipefail
 pkgs=(build-essential cmake pkg-config libcups2-dev cups-client cups-ppdc libgtest-dev libpng-dev
-  cups cups-filters cups-ipp-utils ghostscript qrencode zbar-tools netpbm)
+  cups cups-filters cups-ipp-utils ghostscript qrencode zbar-tools netpbm python3)
 missing=()
 for p in "${pkgs[@]}" "$@"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
