@@ -116,7 +116,7 @@ part_ipp() {
     cp "$work/page.pwg" "$suite/$f"
   done
   # ipptool's status misses failures inside included files: the lines count.
-  suite() { ipptool -V 2.0 -t -T 30 -f "$work/page.pwg" "$@" >"$work/suite.out" && ! grep -q FAIL "$work/suite.out"; }
+  suite() { local out=$work/suite.${1##*/}.${2##*/}.out; ipptool -V 2.0 -t -T 30 -f "$work/page.pwg" "$@" >"$out" && ! grep -q FAIL "$out"; }
   for p in l203 l300; do
     for t in ipp-everywhere ipp-2.0; do check "$t.test on $p" suite "$(uri $p)" "$suite/$t.test"; done
   done

@@ -13,9 +13,11 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <random>
 #include <sstream>
 
+#include "ppd_fixture.h"
 #include "raster_stream.h"
 #include "run.h"
 
@@ -102,6 +104,25 @@ Canvas LabelPicture(int w, int h, unsigned seed) {
   return c;
 }
 
+// Grey noise over the first 40 rows (grey 195 in the corner), then ten codes of modules from 1.75
+// to 3.75 dots, each on the grid of a sixteenth of a dot; drawn with exact area coverage and
+// smoothed by a 2 x 2 mean `passes` times.
+Canvas NoiseAndCodes(unsigned seed, int passes) {
+  std::mt19937 rng(seed);
+  Canvas c(420, 230);
+  for (int i = 0; i < 420 * 40; ++i) c.ink[i] = static_cast<int>(rng() % 256) * 256;
+  c.ink[0] = 60 * 256;
+  for (int i = 0; i < 10; ++i) {
+    int module = 28 + static_cast<int>(rng() % 33);
+    if (i == 0 && passes == 1) module = 32;  // a code just wide enough to be taken
+    const int x = 16 * 84 * (i % 5) + static_cast<int>(rng() % 32);
+    const int y = 16 * (44 + 90 * (i / 5)) + static_cast<int>(rng() % 32);
+    c.Code(rng, x, y, module);
+  }
+  for (int n = 0; n < passes; ++n) c.Smooth2x2();
+  return c;
+}
+
 // The page's rows as a raster of `bits` per pixel: 8-bit black-based grey, 1-bit ink above one
 // half, 24-bit RGB with the ink tinted by region.
 std::string Rows(const Canvas& c, unsigned bits, const cups_page_header2_t& h) {
@@ -131,6 +152,7 @@ struct Page {
   unsigned extraRowBytes = 0;  // a longer cupsBytesPerLine than the width needs
   unsigned orientation = 0;
   double pointsPerDot = 72.0 / 203;
+  int colorSpace = -1;  // the depth's usual one
 };
 
 std::string Stream(const std::vector<Page>& pages) {
@@ -140,6 +162,7 @@ std::string Stream(const std::vector<Page>& pages) {
     h.cupsBytesPerLine += p.extraRowBytes;
     h.NumCopies = p.copies;
     h.Orientation = static_cast<cups_orient_t>(p.orientation);
+    if (p.colorSpace >= 0) h.cupsColorSpace = static_cast<cups_cspace_t>(p.colorSpace);
     h.PageSize[0] = static_cast<unsigned>(std::lround(p.picture.w * p.pointsPerDot));
     h.PageSize[1] = static_cast<unsigned>(std::lround(p.picture.h * p.pointsPerDot));
     std::string rows = Rows(p.picture, p.bits, h);
@@ -153,6 +176,8 @@ struct Case {
   std::string group;  // the list holds one checksum per group of jobs
   std::vector<Page> pages;
   std::string options;
+  std::map<std::string, std::string> ppd =
+      {};  // a PPD with only these choices, instead of the shipped one
 };
 
 Canvas Flat(int w, int h, int level) {
@@ -179,6 +204,12 @@ std::vector<Case> Cases() {
         }
       }
     }
+  }
+  for (int passes = 0; passes < 6; ++passes) {
+    const Canvas page = NoiseAndCodes(passes + 1, passes % 3);
+    cases.push_back({"noise and codes, mode None",
+                     {{page}, {page, 24}},
+                     passes < 3 ? "Dithering=None" : "Dithering=None Origin=Rotation90"});
   }
   Canvas ramp(256, 40);
   for (int x = 0; x < 256; ++x) ramp.Box(16 * x, 0, 16 * x + 16, 640, x);
@@ -211,15 +242,26 @@ std::vector<Case> Cases() {
   cases.push_back({"page geometry", {turned}, ""});
   cases.push_back({"page geometry", {padded}, "NegativeImage=True"});
   cases.push_back({"page geometry", {mm}, ""});
+  Page sw8{LabelPicture(203, 100, 3)}, sw1{LabelPicture(203, 100, 3), 1};
+  sw8.colorSpace = sw1.colorSpace = CUPS_CSPACE_SW;
+  cases.push_back({"page geometry", {sw8, sw1}, ""});
   for (int width : {1, 7, 33, 95})
     cases.push_back({"narrow pages", {{LabelPicture(width, 90, 4)}}, "Dithering=None"});
   for (const char* setup :
        {"MediaMethod=Transfer PaperType=LabelMark GapsHeight=4 FeedPaper=-2 PostAction=CutEvery "
         "CutEveryLabels=5 PrintSpeed=2 Darkness=12",
-        "PaperType=Continue PostAction=CutEvery CutEveryLabels=0", "PostAction=PeelOff",
-        "PostAction=Batch"}) {
+        "PaperType=Continue PostAction=CutEvery CutEveryLabels=0",
+        "PostAction=PeelOff Dithering=ErrorDiffusion", "PostAction=Batch"}) {
     cases.push_back({"setup choices", {{ramp}}, setup});
   }
+  // Plain numbers with a sign, a nine-character cutter count, the gap a gap label has by default.
+  cases.push_back({"setup choices",
+                   {{ramp}},
+                   "",
+                   {{"PaperType", "LabelGaps"},
+                    {"PostAction", "CutEvery"},
+                    {"CutEveryLabels", "123456789"},
+                    {"Darkness", "+5"}}});
   return cases;
 }
 
@@ -241,7 +283,10 @@ std::string RunCase(const Case& c, const TempDir& dir) {
   RunOptions o;
   o.args = {filter ? filter : FILTER_EXE, "1", "user", "golden", "1", c.options,
             dir.File("job.ras")};
-  o.env = {{"PPD", SOURCE_DIR "/ppd/label203.ppd"}, {"RASTERTOLABEL_DUMP", dir.File("dump.bmp")}};
+  std::unique_ptr<TestPpd> ppd;
+  if (!c.ppd.empty()) ppd = std::make_unique<TestPpd>(c.ppd);
+  o.env = {{"PPD", ppd ? ppd->path() : SOURCE_DIR "/ppd/label203.ppd"},
+           {"RASTERTOLABEL_DUMP", dir.File("dump.bmp")}};
   const RunResult r = Run(o);
   const std::string dump = ReadFile(dir.File("dump.bmp"));
   return Sha256(r.out) + " " + (dump.empty() ? "-" : Sha256(dump)) + " " +

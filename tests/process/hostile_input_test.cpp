@@ -172,11 +172,11 @@ TEST_F(HostileInputTest, PageGeometryOfEveryDepth) {
     Expect(r, 0, 1);
     EXPECT_EQ(r.out.find("BITMAP"), std::string::npos);
     // Rows too short for the width: the job stops before the page.
-    cups_page_header2_t shortRows = PageHeader(16, 2, bits);
-    shortRows.cupsBytesPerLine = bits == 1 ? 1 : (bits == 8 ? 15 : 45);
+    cups_page_header2_t shortRows = PageHeader(17, 2, bits);  // 1-bit: 3 bytes, the last partly
+    shortRows.cupsBytesPerLine = bits == 1 ? 2 : (bits == 8 ? 16 : 48);
     Expect(Filter(RasterStream(RasterPage(shortRows, 0))), 1, 0,
            "ERROR: Page 1: cupsBytesPerLine " + std::to_string(shortRows.cupsBytesPerLine) +
-               " cannot hold 16 dots of " + std::to_string(bits) + " bits, job stopped");
+               " cannot hold 17 dots of " + std::to_string(bits) + " bits, job stopped");
     // Rows longer than the width needs: the bytes beyond the width print nothing, whatever they
     // hold.  The picture is one black dot, at dot 0 of row 0 of 10 dots.
     cups_page_header2_t longRows = PageHeader(10, 2, bits);
@@ -210,10 +210,17 @@ TEST_F(HostileInputTest, ThePageLimitHoldsBeforeAnythingIsTaken) {
          1,
          "ERROR: Page 2 needs 480000000000 bytes, more than the page limit of 1073741824 bytes "
          "(RASTERTOLABEL_PAGE_LIMIT), job stopped");
-  Expect(Filter(RasterStream(RasterPage(PageHeader(8000, 64, 1), 0)), "", "",
-                {{"RASTERTOLABEL_PAGE_LIMIT", "63999"}}),
-         1, 0,
+  const std::string page = RasterStream(RasterPage(PageHeader(8000, 64, 1), 0));
+  Expect(Filter(page, "", "", {{"RASTERTOLABEL_PAGE_LIMIT", "63999"}}), 1, 0,
          "ERROR: Page 1 needs 64000 bytes, more than the page limit of 63999 bytes "
+         "(RASTERTOLABEL_PAGE_LIMIT), job stopped");
+  for (const char* limit : {"64000", "0"})  // exactly the limit; 0 is no limit of its own
+    Expect(Filter(page, "", "", {{"RASTERTOLABEL_PAGE_LIMIT", limit}}), 0, 1);
+  // A grey page needs its 24-bit working image twice over (rows of 300 bytes, 256 spare).
+  Expect(Filter(RasterStream(RasterPage(PageHeader(100, 10, 8), 0)), "", "",
+                {{"RASTERTOLABEL_PAGE_LIMIT", "6511"}}),
+         1, 0,
+         "ERROR: Page 1 needs 6512 bytes, more than the page limit of 6511 bytes "
          "(RASTERTOLABEL_PAGE_LIMIT), job stopped");
   // Claims whose product passes 2^64 do not wrap round below the limit.
   EXPECT_EQ(PageNeedBytes(24, 8, 4294910535u, 2147512029u), UINT64_MAX);

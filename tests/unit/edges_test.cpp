@@ -1,12 +1,10 @@
 // The edges that whole golden jobs do not pin down by themselves: hand-worked cases of the
-// threshold, the boundary test, finder detection and the band scan.
+// threshold, the boundary test and the band scan.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "adaptive/code_detect.h"
-#include "adaptive/grey_steps.h"
 #include "convert/border.h"
 #include "convert/color2bw.h"
 #include "convert/otsu.h"
@@ -59,50 +57,6 @@ TEST(Conversion, ModesByChoiceNameWithoutRegardToCase) {
   EXPECT_EQ(ModeOfChoice("THRESHOLD"), ConversionMode::kThreshold);
   EXPECT_EQ(ModeOfChoice("Halftone"), ConversionMode::kNone);
   EXPECT_EQ(ModeOfChoice(nullptr), ConversionMode::kNone);
-}
-
-// Finder patterns of 7 x 7 modules at 3 pixels a module, smoothed by a 2 x 2 mean as a scan
-// smooths them: a finder at (8, 4) and a second one 14 modules to its right.
-class Finders : public testing::Test {
- protected:
-  void SetUp() override { ResetTwoDimensionCodeRects(); }
-  void TearDown() override { ResetTwoDimensionCodeRects(); }
-  static Grey Page() {
-    std::vector<int> ideal(100 * 80, 255);
-    for (int left : {8, 50}) {
-      for (int my = 0; my < 7; ++my)
-        for (int mx = 0; mx < 7; ++mx) {
-          const int ring = std::max(std::abs(mx - 3), std::abs(my - 3));
-          if (ring == 2) continue;
-          for (int d = 0; d < 9; ++d) ideal[(4 + 3 * my + d / 3) * 100 + left + 3 * mx + d % 3] = 0;
-        }
-    }
-    auto at = [&](int x, int y) { return x < 100 && y < 80 ? ideal[y * 100 + x] : 255; };
-    Grey g(100, 80);
-    for (int y = 0; y < 80; ++y)
-      for (int x = 0; x < 100; ++x)
-        g.Set(x, y, (at(x, y) + at(x + 1, y) + at(x, y + 1) + at(x + 1, y + 1)) / 4);
-    return g;
-  }
-};
-
-TEST_F(Finders, SmoothedFindersMakeASquareCode) {
-  const Grey g = Page();
-  const GreySteps steps(g.px.data(), g.stride, g.h);
-  auto anchor = [&](int x, int y) {
-    return IsAnchor(nullptr, g.px.data(), x, y, g.stride, g.h, steps);
-  };
-  auto code = [&](int x, int y) {
-    return IsRDCode(nullptr, g.px.data(), x, y, g.stride, g.h, steps);
-  };
-  EXPECT_EQ(anchor(7, 3), 21);  // from the smoothed corner the top band ends at column 28
-  EXPECT_EQ(anchor(8, 4), 20);
-  EXPECT_EQ(code(7, 3), 0) << "row 3 holds nothing dark enough to lead to the second finder";
-  ASSERT_EQ(code(8, 4), 1);
-  const RECT r = TwoDimensionCodeRect[0];
-  EXPECT_EQ(std::vector<int>({r.left, r.top, r.right, r.bottom}), std::vector<int>({8, 4, 70, 66}));
-  for (int i = 1; i < kTwoDimensionCodeSlots; ++i) EXPECT_EQ(code(8, 4), 1);
-  EXPECT_EQ(code(8, 4), 0) << "a full table takes no more";
 }
 
 namespace {
