@@ -6,6 +6,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
-cmake --build "$build" -j"$(nproc)" --target golden_tests rastertolabel >/dev/null
-GOLDEN_UPDATE=1 "$build/tests/golden_tests" --gtest_brief=1 | sed -n 's/^changed: /changed: /p'
+cmake --build "$build" -j"$(nproc)" --target label_tests >/dev/null
+GOLDEN_UPDATE=1 "$build/tests/label_tests" --gtest_filter="GoldenJobs.*" --gtest_brief=1 | sed -n 's/^changed: /changed: /p'
 git --no-pager diff --stat -- tests/golden/jobs.txt

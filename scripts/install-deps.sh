@@ -11,7 +11,7 @@ tests=0
 if [ "${1:-}" = --tests ]; then
   tests=1
   shift
-  pkgs+=(libgtest-dev libssl-dev cups-ipp-utils ghostscript qrencode zbar-tools netpbm curl
+  pkgs+=(libgtest-dev libssl-dev cups-ipp-utils ghostscript zint zbar-tools netpbm curl
     chromium nodejs)
 fi
 sudo=""

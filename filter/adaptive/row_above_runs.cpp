@@ -67,32 +67,28 @@ void RowAboveRuns::Index(const unsigned char* pPixel, const unsigned char* pOrgP
                          int nWidth) {
   const int columns = ColumnsOf(nWidth);
   const auto n = static_cast<std::size_t>(columns);
-  const std::ptrdiff_t start = static_cast<std::ptrdiff_t>(row) * nWidth;
-  std::vector<unsigned char> decision(n);
+  const unsigned char* decision = pPixel + static_cast<std::ptrdiff_t>(row) * nWidth;
+  const unsigned char* grey = pOrgPixel + static_cast<std::ptrdiff_t>(row) * nWidth;
   grey_.resize(n);
-  for (std::size_t c = 0; c < n; ++c) {
-    decision[c] = pPixel[start + 3 * static_cast<std::ptrdiff_t>(c)];
-    grey_[c] = pOrgPixel[start + 3 * static_cast<std::ptrdiff_t>(c)];
-  }
   sameUntil_.resize(n);
   minTo_.resize(n);
   maxTo_.resize(n);
+  blockMin_.assign((n + kBlock - 1) / kBlock, 255);
+  blockMax_.assign((n + kBlock - 1) / kBlock, 0);
+  // One pass from the right: segments of equal decision and their grey ranges, block ranges.
   for (std::size_t c = n; c-- > 0;) {
-    const bool segmentEnds = c + 1 == n || decision[c + 1] != decision[c];
+    const unsigned char g = grey[3 * c];
+    grey_[c] = g;
+    const bool segmentEnds = c + 1 == n || decision[3 * c + 3] != decision[3 * c];
     sameUntil_[c] = segmentEnds ? static_cast<int>(c + 1) : sameUntil_[c + 1];
-    minTo_[c] = segmentEnds ? grey_[c] : std::min(grey_[c], minTo_[c + 1]);
-    maxTo_[c] = segmentEnds ? grey_[c] : std::max(grey_[c], maxTo_[c + 1]);
+    minTo_[c] = segmentEnds ? g : std::min(g, minTo_[c + 1]);
+    maxTo_[c] = segmentEnds ? g : std::max(g, maxTo_[c + 1]);
+    blockMin_[c / kBlock] = std::min(blockMin_[c / kBlock], g);
+    blockMax_[c / kBlock] = std::max(blockMax_[c / kBlock], g);
   }
-  const std::size_t blocks = (n + kBlock - 1) / kBlock;
-  blockMin_.assign(blocks, 255);
-  blockMax_.assign(blocks, 0);
   prefix_.resize(n + 1);
   prefix_[0] = 0;
-  for (std::size_t c = 0; c < n; ++c) {
-    blockMin_[c / kBlock] = std::min(blockMin_[c / kBlock], grey_[c]);
-    blockMax_[c / kBlock] = std::max(blockMax_[c / kBlock], grey_[c]);
-    prefix_[c + 1] = prefix_[c] + grey_[c];
-  }
+  for (std::size_t c = 0; c < n; ++c) prefix_[c + 1] = prefix_[c] + grey_[c];
   row_ = row;
 }
 

@@ -176,16 +176,11 @@ part_ipp() {
   done >"$work/hostile.test" <<'CASES'
 Validate-Job job-attributes-tag ATTR keyword copies many
 Validate-Job job-attributes-tag ATTR integer print-darkness 2147483647
-Validate-Job job-attributes-tag ATTR integer label-rotation 90 ATTR keyword mirror-image yes
 Validate-Job job-attributes-tag ATTR integer threshold-adjust -2147483648
 Validate-Job job-attributes-tag ATTR collection media-col { MEMBER collection media-size { MEMBER integer x-dimension 2147483647 MEMBER integer y-dimension -1 } }
-Validate-Job job-attributes-tag ATTR collection media-col { MEMBER integer media-top-offset 2147483647 MEMBER keyword media-tracking nonsense }
 Set-Printer-Attributes printer-attributes-tag ATTR integer label-tear-offset-configured 2147483647
-Set-Printer-Attributes printer-attributes-tag ATTR integer label-tear-offset-configured 100,200
-Set-Printer-Attributes printer-attributes-tag ATTR keyword label-tear-offset-configured far
 Set-Printer-Attributes printer-attributes-tag ATTR integer label-conversion-default 3
 Set-Printer-Attributes printer-attributes-tag ATTR integer gap-height-default 2147483647
-Set-Printer-Attributes printer-attributes-tag ATTR keyword mirror-image-default maybe
 Set-Printer-Attributes printer-attributes-tag ATTR integer print-speed-default -2147483648
 Set-Printer-Attributes printer-attributes-tag ATTR integer printer-darkness-configured 101
 Set-Printer-Attributes printer-attributes-tag ATTR keyword label-mode-configured rewind
@@ -205,7 +200,6 @@ CASES
     "$web/security" >/dev/null
   curl -s -d "label-mode=peel-off&tear-offset=1" "$web/l203/label" >"$work/label.html"
   check "with a password set, the Label page asks to log in" grep -q '>Login<' "$work/label.html"
-  check "... and so does Printing Defaults" sh -c "curl -s '$web/l203/printing' | grep -q '>Login<'"
   check "... and the settings stay" ipptool -t -d restarted=1 "$(uri l203)" "$here/settings.test"
   stop_app
   rm -rf "$work/state"
@@ -228,13 +222,8 @@ part_cups() {
   done
   check "... with the label as its default size" grep -qx '\*DefaultPageSize: 4x6' "$ppd"
   check "... a size of the queue" grep -q '^\*PageSize 4x6:' "$ppd"
-  {
-    echo '%!PS'
-    echo '/qrrows ['
-    qrencode -t ASCII -m 0 -l M APP-0042 | sed 's/##/1/g; s/  /0/g; s/.*/(&)/'
-    echo '] def /barcode (APP-12345) def /pages 1 def'
-    cat "$root/tests/e2e/label.ps"
-  } | ps2pdf - "$work/label.pdf"
+  { echo '/qrcode {'; zint -b 58 -d APP-0042 --filetype=eps --direct | grep -v '^%'
+    echo '} def /barcode { } def /pages 1 def'; cat "$root/tests/e2e/label.ps"; } | ps2pdf - "$work/label.pdf"
   check "a PDF label is printed" lp -d labels -t qrlabel "$work/label.pdf"
   for _ in $(seq 1 300); do
     [ -s "$work/out203/qrlabel.prn" ] && [ -z "$(lpstat -o labels 2>/dev/null)" ] && break

@@ -1,13 +1,8 @@
 #!/usr/bin/env bash
-# End-to-end tests of the printer-queue path: the shipped PPDs, the installation, a private CUPS
-# scheduler that prints PDF and PNG labels through CUPS's own conversion chain into our
-# installed filter, what the user sees of it (log, printer state, label count), and the
-# scheduler-free cupsfilter path. Every job is read back strictly with readlabel, drawn, and its
-# codes scanned.
-#
-#   tests/e2e/run.sh [BUILD_DIR]   (scripts/e2e.sh builds first, then runs this)
-#
-# The work folder (/tmp/e2e.*) is removed unless a check failed or E2E_KEEP is set.
+# End to end: the shipped PPDs, the installation, a private CUPS scheduler printing documents
+# through CUPS's chains into our installed programs, what the user sees of it (log, printer
+# state, label count), and cupsfilter. Every job is read back strictly, drawn and scanned.
+#   tests/e2e/run.sh [BUILD_DIR]   (scripts/e2e.sh builds first); E2E_KEEP keeps /tmp/e2e.*
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -19,7 +14,7 @@ source "$here/scheduler.sh"
 
 [ "$(id -u)" -eq 0 ] || { echo "e2e: run as root (the scheduler runs filters as user lp)" >&2; exit 2; }
 for tool in cupsd lpadmin lp lpinfo lpoptions lpstat ipptool cupsfilter cupstestppd ppdc ps2pdf gs \
-  qrencode zbarimg pngtopnm pnmflip pnminvert; do
+  zint zbarimg pngtopnm pnmflip pnminvert; do
   command -v "$tool" >/dev/null || { echo "e2e: $tool is missing; run scripts/install-deps.sh" >&2; exit 2; }
 done
 
@@ -40,16 +35,17 @@ QR_TEXT=E2E-0042-LABEL
 BAR_TEXT=LBL-12345
 SAMPLE_QR=PKG-0042 # in sample/label.png
 
-# make_label_pdf OUT PAGES: the test label (label.ps), a PDF of PAGES 4 x 3 inch labels.
+# code_proc NAME SYMBOLOGY TEXT [ZINT-ARG]...: a code drawn by zint, as a PostScript procedure.
+code_proc() {
+  echo "/$1 {"
+  zint -b "$2" -d "$3" --notext --filetype=eps --direct "${@:4}" | grep -v '^%'
+  echo '} def'
+}
+# make_label_pdf OUT PAGES [QR-TEXT BAR-TEXT]: the test label (label.ps), a PDF of PAGES 4 x 3 inch
+# labels.
 make_label_pdf() {
-  {
-    echo '%!PS'
-    echo '/qrrows ['
-    qrencode -t ASCII -m 0 -l M "$QR_TEXT" | sed 's/##/1/g; s/  /0/g; s/.*/(&)/' # "##" a dark module
-    echo '] def'
-    echo "/barcode ($BAR_TEXT) def /pages $2 def"
-    cat "$here/label.ps"
-  } | ps2pdf - "$1"
+  { code_proc qrcode 58 "${3:-$QR_TEXT}"; code_proc barcode 20 "${4:-$BAR_TEXT}" --height=32
+    echo "/pages $2 def"; cat "$here/label.ps"; } | ps2pdf - "$1"
 }
 
 # scans IMAGE ORIENTATION TEXT...: zbarimg reads every TEXT from IMAGE, its top pointing UP,
@@ -175,7 +171,6 @@ make_label_pdf "$pdf1" 1
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r203 -dTextAlphaBits=4 -dGraphicsAlphaBits=4 \
   -sOutputFile="$png" "$pdf1"
 check "the test PNG scans" scans "$png" UP "$QR_TEXT" "$BAR_TEXT"
-check "sample/label.png scans" scans "$root/sample/label.png" UP "$SAMPLE_QR"
 
 group "Printer descriptions and installation"
 "$root/ppd/generate.sh" "$work/generated" >/dev/null
@@ -237,8 +232,6 @@ if run_job pdf-default q203 "$pdf" -o PageSize=w288h216; then
   t=$jobs/pdf-default.txt
   check_eq "pdf-default: one label per page, one copy each" "PRINT 1,1 PRINT 1,1" "$(print_lines "$t")"
   check_eq "pdf-default: label 1: 4 x 3 in and the PPD defaults" "$(default_setup 'SIZE 102 mm, 76 mm')" "$(setup_of "$t" 1)"
-  check_eq "pdf-default: label 2 carries the same setup" "$(setup_of "$t" 1)" "$(setup_of "$t" 2)"
-  check_eq "pdf-default: the label is drawn 4 x 3 in" "815 607" "$(picture_size "$jobs/pdf-default-1.png")"
   for n in 1 2; do check "pdf-default: label $n scans" scans "$jobs/pdf-default-$n.png" UP "$QR_TEXT" "$BAR_TEXT"; done
   check_eq "pdf-default: the filter read 8-bit black-based grey" "8 3" \
     "$(raster_field cupsBitsPerPixel pdf-default) $(raster_field cupsColorSpace pdf-default)"
@@ -275,10 +268,8 @@ pdf-RGB pdf1 -o ColorModel=RGB
 CASES
 check_eq "the colour models reach the filter as 1- and 24-bit rasters" "1 24" \
   "$(raster_field cupsBitsPerPixel pdf-BlackWhite) $(raster_field cupsBitsPerPixel pdf-RGB)"
-for mode in threshold None; do # the sample: a QR code of 3.3 dots a module with grey edges
-  run_job "sample-$mode" q203 "$root/sample/label.png" -o PageSize=w144h72 -o Dithering=${mode^} &&
-    check "sample-$mode: the sample's QR code scans" scans "$jobs/sample-$mode-1.png" UP "$SAMPLE_QR"
-done
+run_job sample q203 "$root/sample/label.png" -o PageSize=w144h72 && # 3.3 dots a module, grey edges
+  check "sample: the sample's QR code scans" scans "$jobs/sample-1.png" UP "$SAMPLE_QR"
 
 group "Orientation, mirror, negative"
 run_job pdf-plain q203 "$pdf1" -o PageSize=w288h216 || true
@@ -290,7 +281,6 @@ while read -r case opt size drawn view orient; do
   check "$case: the label scans $orient" scans "$view$jobs/$case-1.png" "$orient" "$QR_TEXT" "$BAR_TEXT"
 done <<'CASES'
 pdf-rot90 Origin=Rotation90 SIZE_76_mm,_102_mm 607_815 - RIGHT
-pdf-rot180 Origin=Rotation180 SIZE_102_mm,_76_mm 815_607 - DOWN
 pdf-rot270 Origin=Rotation270 SIZE_76_mm,_102_mm 607_815 - LEFT
 pdf-mirror MirrorImage=True SIZE_102_mm,_76_mm 815_607 flip: UP
 pdf-negative NegativeImage=True SIZE_102_mm,_76_mm 815_607 invert: UP
@@ -299,8 +289,8 @@ check "pdf-mirror: exactly the plain label, flipped left to right (over the rast
   <(pngtopnm "$jobs/pdf-plain-1.png" | pnmcut -left 0 -width 812 | pnmflip -lr) \
   <(pngtopnm "$jobs/pdf-mirror-1.png" | pnmcut -left 0 -width 812)
 check_eq "turns and the mirror keep every dot of the plain label" \
-  "$(for c in plain plain plain plain; do ink_of "$jobs/pdf-$c.txt" 1; done)" \
-  "$(for c in rot90 rot180 rot270 mirror; do ink_of "$jobs/pdf-$c.txt" 1; done)"
+  "$(for c in plain plain plain; do ink_of "$jobs/pdf-$c.txt" 1; done)" \
+  "$(for c in rot90 rot270 mirror; do ink_of "$jobs/pdf-$c.txt" 1; done)"
 
 group "Copies, media and finishing, sizes"
 run_job pdf-copies q203 "$pdf" -o PageSize=w288h216 -n 3 &&
@@ -315,8 +305,6 @@ while read -r case opts; do
   want=$(sed -n "/^$case /{s/^$case //; s/|/\n/g; p}" <<'WANT'
 cut-every SIZE 51 mm, 25 mm|SET RIBBON ON|BLINE 4 mm,0 mm|OFFSET -2 mm|DIRECTION 0,0|REFERENCE 0,0|SET PEEL OFF|SET TEAR OFF|SET CUTTER 5|OFFSET -2 mm|SPEED 2|DENSITY 12|CLS
 cut-never SIZE 51 mm, 25 mm|SET RIBBON OFF|GAP 0 mm, 0 mm|OFFSET 0 mm|DIRECTION 0,0|REFERENCE 0,0|OFFSET 0 mm|SPEED 4|DENSITY 8|CLS
-batch SIZE 51 mm, 25 mm|SET RIBBON OFF|GAP 3 mm,0 mm|OFFSET 0 mm|DIRECTION 0,0|REFERENCE 0,0|SET PEEL OFF|SET TEAR OFF|SET CUTTER BATCH|OFFSET 0 mm|SPEED 4|DENSITY 8|CLS
-peel SIZE 51 mm, 25 mm|SET RIBBON OFF|GAP 3 mm,0 mm|OFFSET 0 mm|DIRECTION 0,0|REFERENCE 0,0|SET PEEL ON|SET CUTTER OFF|SET TEAR OFF|OFFSET 0 mm|SPEED 4|DENSITY 8|CLS
 WANT
 )
   # shellcheck disable=SC2086
@@ -325,8 +313,6 @@ WANT
 done <<'CASES'
 cut-every -o MediaMethod=Transfer -o PaperType=LabelMark -o GapsHeight=4 -o FeedPaper=-2 -o PostAction=CutEvery -o CutEveryLabels=5 -o PrintSpeed=2 -o Darkness=12
 cut-never -o PostAction=CutEvery -o CutEveryLabels=0 -o PaperType=Continue
-batch -o PostAction=Batch
-peel -o PostAction=PeelOff
 CASES
 # Each size: the SIZE line, and the raster CUPS hands the filter (dots).
 for sz in 'w71h43:SIZE 25 mm, 15 mm:197x118' 'w283h425:SIZE 100 mm, 150 mm:799x1199' \
@@ -386,10 +372,6 @@ if LABEL_FILTER=$build/rastertolabel "$root/scripts/print-pdf.sh" "$pdf" "$quick
 else
   fail "print-pdf.sh turns the PDF into a printer job" "$(cat "$work/quick.out")"
 fi
-LABEL_FILTER=$build/rastertolabel "$root/scripts/print-pdf.sh" "$pdf" "$quick" PageSize=w288h216 copies=2 Darkness=3 >/dev/null 2>&1
-check_eq "print-pdf.sh: copies and options reach the job" "DENSITY 3 PRINT 1,2 DENSITY 3 PRINT 1,2" \
-  "$("$readlabel" "$quick" 2>&1 | grep -e '^DENSITY' -e '^PRINT' | paste -sd' ' -)"
-check "print-pdf.sh refuses a missing input" bash -c "! '$root/scripts/print-pdf.sh' '$work/none.pdf' '$work/none.job' 2>/dev/null"
 # Where pdftoraster is missing the PDF entry renders with Ghostscript, and says so.
 make_serverbin "$work/nopoppler" "$build/rastertolabel" pdftoraster
 printf 'ServerBin %s\n' "$work/nopoppler" >"$work/nopoppler.conf"

@@ -1,28 +1,17 @@
-# Sourced by the e2e suite: a private CUPS scheduler in a temporary folder.
-# It listens only on a unix socket there, keeps its configuration, spool,
-# cache, state and logs there, and runs filters from a ServerBin of its own;
-# nothing in the system's CUPS folders is read for printers or changed.
-#
-#   sched_prepare ROOT FILTER_EXE PPD_DIR   lay out ROOT (absolute path);
-#                                           PPD_DIR is seen as model/thermallabel
-#   sched_start                             start cupsd, wait until it answers
-#   sched_stop                              stop it by its process id
-#
-# After sched_prepare: CUPS_SERVER points the client tools at the socket,
-# SCHED_LOG is the error log, SCHED_FILES_CONF the cups-files.conf (also
-# usable by cupsfilter -c).
-
-# make_serverbin and FILTER_NAME: the same private ServerBin that the
-# scheduler-free path uses.
+# Sourced by the e2e suite: a private CUPS scheduler in a temporary folder, on a unix socket
+# there, with its configuration, spool, logs and a ServerBin of its own (make_serverbin); nothing
+# of the system's CUPS is read for printers or changed.
+#   sched_prepare ROOT FILTER_EXE PPD_DIR   lay out ROOT; PPD_DIR is seen as model/thermallabel
+#   sched_start, sched_stop                 start cupsd and wait for it; stop it by its pid
+# Then CUPS_SERVER points the client tools at it, SCHED_LOG is its error log and
+# SCHED_FILES_CONF its cups-files.conf (for cupsfilter -c too).
 # shellcheck source=../../scripts/print-pdf.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/print-pdf.sh"
 
 sched_pid=""
 
-# DataDir: the system's data (MIME types and conversions, character sets,
-# banners) as links, except the driver folders drv/, model/ and ppdc/, whose
-# sample drivers we leave alone; model/ is ours instead, so that lpinfo -m
-# and lpadmin -m see exactly our PPDs (and those in /usr/share/ppd).
+# DataDir: the system's data as links but for the driver folders drv/, model/ and ppdc/, whose
+# sample drivers we leave alone; model/ is ours, so lpinfo -m sees our PPDs.
 sched_make_datadir() {
   local data=$1 ppd_dir=$2 sys=/usr/share/cups f
   mkdir -p "$data"

@@ -64,7 +64,7 @@ struct Canvas {
   }
 };
 
-// A label: frame, text-like strokes, a barcode, two codes, a grey ramp and noise.
+// A label: frame, text-like strokes, a barcode, two codes and a grey ramp.
 Canvas LabelPicture(int w, int h, unsigned seed) {
   std::mt19937 rng(seed);
   auto sub = [&] { return static_cast<int>(rng() % 16); };  // a random part of a dot
@@ -97,13 +97,6 @@ Canvas LabelPicture(int w, int h, unsigned seed) {
   for (int x = 0; x < w / 4; ++x) {
     c.Box(16 * (w / 20 + x), H * 88 / 100, 16 * (w / 20 + x + 1), H * 95 / 100,
           std::min(255, 1020 * x / w));
-  }
-  for (int i = 0; i < w; ++i) {
-    const int x = 16 * (w * 3 / 10 + static_cast<int>(rng() % (w / 5 + 1)));
-    const int y = H * 88 / 100 + 16 * static_cast<int>(rng() % 8);
-    const int right = x + 16 + sub() * w / 5;
-    const int bottom = y + 16 + 16 * static_cast<int>(rng() % 8);
-    c.Box(x, y, right, bottom, sub() * 10);
   }
   for (size_t i = 0; i < c.ink.size(); ++i) c.ink[i] = std::min(kFull, c.ink[i] + scanned.ink[i]);
   return c;

@@ -2,10 +2,7 @@
 // standard output holds only whole label jobs of the first pages, each as the uncancelled job
 // has it (the last may hold fewer rows when the signal came while its rows were read); every
 // page started is written; the exit status is 0 when a page was written, else 1.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <regex>
@@ -39,23 +36,13 @@ std::string LongJob() {
 class CancelTest : public testing::Test {
  protected:
   // The readlabel summary of each label of the job, and how many pages the log started.
-  std::vector<std::string> Labels(const RunResult& r, int& started) {
+  static std::vector<std::string> Labels(const RunResult& r, int& started) {
     static const std::regex start("DEBUG: Starting page = ");
     started = static_cast<int>(std::distance(
         std::sregex_iterator(r.err.begin(), r.err.end(), start), std::sregex_iterator()));
-    if (r.out.empty()) return {};
-    WriteFile(dir_.File("out.job"), r.out);
-    RunOptions read;
-    read.args = {READLABEL_EXE, dir_.File("out.job")};
-    const RunResult summary = ::Run(read);
-    EXPECT_EQ(summary.status, 0) << "not whole label jobs: " << summary.err;
-    std::vector<std::string> labels;
-    size_t from = 0;
-    for (size_t at; (at = summary.out.find("PRINT 1,", from)) != std::string::npos;) {
-      const size_t end = summary.out.find('\n', at) + 1;
-      labels.push_back(summary.out.substr(from, end - from));
-      from = end;
-    }
+    std::string fault;
+    std::vector<std::string> labels = ReadLabels(r.out, &fault);
+    EXPECT_TRUE(r.out.empty() || fault.empty()) << "not whole label jobs: " << fault;
     return labels;
   }
   RunResult Filter(RunOptions o) {

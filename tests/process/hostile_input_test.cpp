@@ -22,12 +22,6 @@ namespace {
 
 using Options = std::map<std::string, std::string>;
 
-size_t Count(const std::string& s, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = 0; (at = s.find(what, at)) != std::string::npos; at += what.size()) ++n;
-  return n;
-}
-
 // One 1-bit page of width x height dots, every dot inked.
 std::string InkedPage(unsigned width, unsigned height) {
   return RasterPage(PageHeader(width, height, 1), 0xFF);
@@ -36,7 +30,7 @@ std::string InkedPage(unsigned width, unsigned height) {
 const char kNoHeader[] =
     "has no valid page header; the rest of the raster stream is ignored, job stopped";
 
-// What a case must give: the exit status, the labels written, and lines the log must hold.
+// What a case must give.
 struct Want {
   int status;
   size_t labels;
@@ -82,6 +76,11 @@ class HostileInputTest : public testing::Test {
     TestPpd ppd(choices);
     return Filter(stream, options, ppd.path());
   }
+  // The exit status, the labels written, and lines the log must hold.
+  template <typename... Lines>
+  void Expect(const RunResult& r, int status, size_t labels, const Lines&... lines) {
+    Expect(r, Want{status, labels, {std::string(lines)...}});
+  }
   void Expect(const RunResult& r, const Want& want) {
     EXPECT_EQ(r.status, want.status) << r.err;
     EXPECT_EQ(Count(r.out, "\r\nPRINT 1,"), want.labels);
@@ -89,13 +88,11 @@ class HostileInputTest : public testing::Test {
       EXPECT_NE(r.err.find(line + "\n"), std::string::npos) << line << "\n" << r.err;
   }
   // The reader's summary: setup lines, "BITMAP x,y,w,h,1 <n> bytes, <k> ink dots", PRINT.
-  std::string Summary(const std::string& job) {
-    WriteFile(dir_.File("out.job"), job);
-    RunOptions o;
-    o.args = {READLABEL_EXE, dir_.File("out.job")};
-    const RunResult r = ::Run(o);
-    EXPECT_EQ(r.status, 0) << "the label job is not well formed: " << r.err;
-    return r.out;
+  static std::string Summary(const std::string& job) {
+    std::string fault, all;
+    for (const std::string& label : ReadLabels(job, &fault)) all += label;
+    EXPECT_EQ(fault, "") << "the label job is not well formed";
+    return all;
   }
   TempDir dir_;
   int n_ = 0;
@@ -153,14 +150,14 @@ TEST_F(HostileInputTest, CompressedStreamsAreReadToTheirEndAndABrokenHeaderInThe
     SCOPED_TRACE(mode);
     ASSERT_TRUE(WriteRasterWithLibcups(dir_.File("c.ras"), mode, pages));
     std::string stream = ReadFile(dir_.File("c.ras"));
-    Expect(Filter(stream), {0, 3, {}});
+    Expect(Filter(stream), 0, 3);
     if (mode == CUPS_RASTER_WRITE_APPLE) continue;  // Apple raster has headers of its own
     const size_t marker = stream.find("page-two");
     ASSERT_NE(marker, std::string::npos);
     stream.replace(marker - offsetof(cups_page_header2_t, MediaType) +
                        offsetof(cups_page_header2_t, cupsHeight),
                    4, 4, '\0');
-    Expect(Filter(stream), {1, 1, {std::string("ERROR: Page 2 ") + kNoHeader}});
+    Expect(Filter(stream), 1, 1, std::string("ERROR: Page 2 ") + kNoHeader);
   }
 }
 
@@ -172,16 +169,14 @@ TEST_F(HostileInputTest, PageGeometryOfEveryDepth) {
     cups_page_header2_t none = PageHeader(0, 4, bits);
     none.cupsBytesPerLine = bits / 8 + (bits == 1);
     RunResult r = Filter(RasterStream(RasterPage(none, static_cast<unsigned char>(ink))));
-    Expect(r, {0, 1, {}});
+    Expect(r, 0, 1);
     EXPECT_EQ(r.out.find("BITMAP"), std::string::npos);
     // Rows too short for the width: the job stops before the page.
     cups_page_header2_t shortRows = PageHeader(16, 2, bits);
     shortRows.cupsBytesPerLine = bits == 1 ? 1 : (bits == 8 ? 15 : 45);
-    Expect(Filter(RasterStream(RasterPage(shortRows, 0))),
-           {1,
-            0,
-            {"ERROR: Page 1: cupsBytesPerLine " + std::to_string(shortRows.cupsBytesPerLine) +
-             " cannot hold 16 dots of " + std::to_string(bits) + " bits, job stopped"}});
+    Expect(Filter(RasterStream(RasterPage(shortRows, 0))), 1, 0,
+           "ERROR: Page 1: cupsBytesPerLine " + std::to_string(shortRows.cupsBytesPerLine) +
+               " cannot hold 16 dots of " + std::to_string(bits) + " bits, job stopped");
     // Rows longer than the width needs: the bytes beyond the width print nothing, whatever they
     // hold.  The picture is one black dot, at dot 0 of row 0 of 10 dots.
     cups_page_header2_t longRows = PageHeader(10, 2, bits);
@@ -199,42 +194,27 @@ TEST_F(HostileInputTest, PageGeometryOfEveryDepth) {
   for (unsigned bits : {2u, 4u, 16u, 32u}) {
     cups_page_header2_t h = PageHeader(16, 4, bits);
     h.cupsBitsPerColor = bits == 32 ? 8 : bits;
-    Expect(Filter(RasterStream(RasterPage(h, 0xA5) + InkedPage(8, 2))),
-           {0,
-            1,
-            {"ERROR: Page 1 has " + std::to_string(bits) +
-             " bits per pixel; only 1, 8 and 24 can be printed, page skipped"}});
+    Expect(Filter(RasterStream(RasterPage(h, 0xA5) + InkedPage(8, 2))), 0, 1,
+           "ERROR: Page 1 has " + std::to_string(bits) +
+               " bits per pixel; only 1, 8 and 24 can be printed, page skipped");
   }
-  Expect(
-      Filter(RasterStream(InkedPage(8, 1) + RasterPage(PageHeader(80000, 1000000, 2), ""))),
-      {1,
-       1,
-       {"ERROR: Page 2 has 2 bits per pixel, which cannot be printed, and 20000000000 bytes, more "
-        "than the page limit of 1073741824 bytes (RASTERTOLABEL_PAGE_LIMIT) to pass over, job "
-        "stopped"}});
+  Expect(Filter(RasterStream(InkedPage(8, 1) + RasterPage(PageHeader(80000, 1000000, 2), ""))), 1,
+         1,
+         "ERROR: Page 2 has 2 bits per pixel, which cannot be printed, and 20000000000 bytes, more "
+         "than the page limit of 1073741824 bytes (RASTERTOLABEL_PAGE_LIMIT) to pass over, job "
+         "stopped");
 }
 
-TEST_F(HostileInputTest, HugeClaimsCostOnlyWhatArrivesAndThePageLimitHolds) {
-  // Within the limit: a million rows of 8000 dots at 1 bit, 10000 x 10000 grey; two rows sent.
-  for (auto [w, h, bits] : {std::tuple{8000u, 1000000u, 1u}, {10000u, 10000u, 8u}}) {
-    const cups_page_header2_t header = PageHeader(w, h, bits);
-    Expect(Filter(RasterStream(
-               RasterPage(header, std::string(2 * size_t{header.cupsBytesPerLine}, '\xFF')))),
-           {0,
-            1,
-            {"WARNING: Page 1: the raster stream ends after 2 of " + std::to_string(h) + " rows"}});
-  }
-  Expect(Filter(RasterStream(InkedPage(8, 1) + RasterPage(PageHeader(80000, 1000000, 24), ""))),
-         {1,
-          1,
-          {"ERROR: Page 2 needs 480000000000 bytes, more than the page limit of 1073741824 bytes "
-           "(RASTERTOLABEL_PAGE_LIMIT), job stopped"}});
+TEST_F(HostileInputTest, ThePageLimitHoldsBeforeAnythingIsTaken) {
+  Expect(Filter(RasterStream(InkedPage(8, 1) + RasterPage(PageHeader(80000, 1000000, 24), ""))), 1,
+         1,
+         "ERROR: Page 2 needs 480000000000 bytes, more than the page limit of 1073741824 bytes "
+         "(RASTERTOLABEL_PAGE_LIMIT), job stopped");
   Expect(Filter(RasterStream(RasterPage(PageHeader(8000, 64, 1), 0)), "", "",
                 {{"RASTERTOLABEL_PAGE_LIMIT", "63999"}}),
-         {1,
-          0,
-          {"ERROR: Page 1 needs 64000 bytes, more than the page limit of 63999 bytes "
-           "(RASTERTOLABEL_PAGE_LIMIT), job stopped"}});
+         1, 0,
+         "ERROR: Page 1 needs 64000 bytes, more than the page limit of 63999 bytes "
+         "(RASTERTOLABEL_PAGE_LIMIT), job stopped");
   // Claims whose product passes 2^64 do not wrap round below the limit.
   EXPECT_EQ(PageNeedBytes(24, 8, 4294910535u, 2147512029u), UINT64_MAX);
   EXPECT_EQ(PageNeedBytes(8, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu), UINT64_MAX);
@@ -247,22 +227,16 @@ TEST_F(HostileInputTest, HugeClaimsCostOnlyWhatArrivesAndThePageLimitHolds) {
   o.args = {FILTER_EXE, "1", "user", "title", "1", "", dir_.File("big.ras")};
   o.env = {{"PPD", ppd.path()}, {"RASTERTOLABEL_DUMP", ""}};
   o.address_space_limit = size_t{256} << 20;
-  Expect(::Run(o), {1, 1, {"ERROR: Page 2: not enough memory, job stopped"}});
+  Expect(::Run(o), 1, 1, "ERROR: Page 2: not enough memory, job stopped");
 }
 
 TEST_F(HostileInputTest, HeaderFieldsOutOfRangeAndCopyCounts) {
-  std::string pages;
-  for (int i = 0; i < 1000; ++i) pages += InkedPage(8, 1);
-  Expect(Filter(RasterStream(pages)), {0, 1000, {"INFO: Printed 1000 labels"}});
   cups_page_header2_t h = PageHeader(8, 2, 1);
   std::memset(&h.Collate, 0x08, sizeof h.Collate);  // values no enumerator has
   std::memset(&h.cupsColorSpace, 0x7F, sizeof h.cupsColorSpace);
   std::memset(&h.Orientation, 0x01, sizeof h.Orientation);
-  Expect(Filter(RasterStream(RasterPage(h, 0xFF))),
-         {0,
-          1,
-          {"DEBUG: Collate = 134744072", "DEBUG: cupsColorSpace = 2139062143",
-           "DEBUG: ProcessData nInverse=0 nDirection=1"}});
+  Expect(Filter(RasterStream(RasterPage(h, 0xFF))), 0, 1, "DEBUG: Collate = 134744072",
+         "DEBUG: cupsColorSpace = 2139062143", "DEBUG: ProcessData nInverse=0 nDirection=1");
   // Nine digits are a count, more are none; 0 is no count given.
   for (auto [copies, print] :
        {std::pair{0u, "1"}, {999999999u, "999999999"}, {1000000000u, "1"}, {0xFFFFFFFFu, "1"}}) {
@@ -272,10 +246,9 @@ TEST_F(HostileInputTest, HeaderFieldsOutOfRangeAndCopyCounts) {
     EXPECT_NE(r.out.find(std::string("\r\nPRINT 1,") + print + "\r\n"), std::string::npos)
         << copies;
     if (copies >= 1000000000u) {
-      Expect(r, {0,
-                 1,
-                 {"WARNING: NumCopies " + std::to_string(copies) +
-                  " is more than the printer can count (999999999), 1 copy printed"}});
+      Expect(r, 0, 1,
+             "WARNING: NumCopies " + std::to_string(copies) +
+                 " is more than the printer can count (999999999), 1 copy printed");
     }
   }
 }
@@ -294,23 +267,19 @@ TEST_F(HostileInputTest, ChoiceNamesGoIntoCommandsOnlyAsPlainNumbers) {
             std::string::npos);
   EXPECT_EQ(r.out.find("SET CUTTER"), std::string::npos)
       << "the cutter's count field holds nine characters";
-  Expect(r, {0,
-             1,
-             {"WARNING: CutEveryLabels choice \"" + forty +
-              "\" is longer than 9 characters, ignored"}});
+  Expect(r, 0, 1,
+         "WARNING: CutEveryLabels choice \"" + forty + "\" is longer than 9 characters, ignored");
   // Any other name could write commands of its own; a PPD line cannot hold a line end.
   const char* const keywords[] = {"GapsHeight", "FeedPaper", "PrintSpeed", "Darkness",
                                   "CutEveryLabels"};
-  const char* const names[] = {"8,9", "8;9", "1e3", "0x10", "12abc", "1.2.3", "--5", ".",
-                               "-",   "5%d", "3*",  "+-1",  "9'",    "4<5",   "7=8"};
+  const char* const names[] = {"8,9", "1e3", "0x10", "1.2.3", "--5", ".", "5%d", "9'"};
   for (size_t i = 0; i < std::size(names); ++i) {
     const char* keyword = keywords[i % std::size(keywords)];
     r = FilterWithChoices(
         page, {{"PaperType", "LabelGaps"}, {"PostAction", "CutEvery"}, {keyword, names[i]}});
-    Expect(r, {0,
-               1,
-               {"WARNING: " + std::string(keyword) + " choice \"" + names[i] +
-                "\" is not a plain number, ignored"}});
+    Expect(r, 0, 1,
+           "WARNING: " + std::string(keyword) + " choice \"" + names[i] +
+               "\" is not a plain number, ignored");
     EXPECT_EQ(r.out.find(names[i]), std::string::npos) << names[i];
   }
   // A custom value reaches the filter as the choice "Custom", no number.
@@ -321,24 +290,11 @@ TEST_F(HostileInputTest, ChoiceNamesGoIntoCommandsOnlyAsPlainNumbers) {
                   "*CustomDarkness True: \"\"\n*ParamCustomDarkness Value: 1 int 0 30\n");
   }
   r = Filter(page, "Darkness=Custom.12", dir_.File("custom.ppd"));
-  Expect(r, {0, 1, {"WARNING: Darkness choice \"Custom\" is not a plain number, ignored"}});
+  Expect(r, 0, 1, "WARNING: Darkness choice \"Custom\" is not a plain number, ignored");
 }
 
-TEST_F(HostileInputTest, PpdsThatDoNotParseAndStrayOptions) {
+TEST_F(HostileInputTest, StrayOptionsLeaveTheDefaults) {
   const std::string page = RasterStream(InkedPage(12, 3));
-  const std::string header = "*PPD-Adobe: \"4.3\"\n";
-  for (const std::string& text :
-       {std::string(), std::string(4096, '\0'), std::string("*PPD-Adobe: \"4.3\n"),
-        std::string("not a PPD at all\n"), header + "*OpenGroup: A\n*OpenGroup: B\n",
-        header + "*Darkness 8: \"\n" + std::string(300000, 'x'),
-        header + "*" + std::string(300, 'K') + ": x\n",
-        header + "*Darkness " + std::string(41, '7') + ": \"\"\n"}) {
-    WriteFile(dir_.File("bad.ppd"), text);
-    const RunResult r = Filter(page, "", dir_.File("bad.ppd"));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_TRUE(std::regex_match(r.err, std::regex("ERROR: [^\n]+ on line [0-9]+\\.\n"))) << r.err;
-  }
   TestPpd ppd(Options{{"Darkness", "8"}, {"MirrorImage", "False"}});
   const std::string plain = Filter(page, "", ppd.path()).out;
   std::string many;

@@ -43,11 +43,6 @@ class PdfEntryTest : public testing::Test {
     o.sigterm_after_err_text = sigtermAfter_;
     return ::Run(o);
   }
-  static size_t Count(const std::string& s, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = 0; (at = s.find(what, at)) != std::string::npos; at += what.size()) ++n;
-    return n;
-  }
   static constexpr int kPages = 40;
   TempDir dir_;
   std::string sigtermAfter_;

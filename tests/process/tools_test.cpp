@@ -1,10 +1,7 @@
-// The tools the tests, the demo and the benchmarks stand on: makeraster writes the raster asked
-// for; readlabel takes every well-made label job and refuses anything else, saying where.
-#include <cups/raster.h>
-#include <fcntl.h>
+// readlabel, which the tests, the demo and the benchmarks read label jobs with: it takes every
+// well-made label job and refuses anything else, saying where.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -20,53 +17,7 @@ RunResult Tool(const char* exe, std::vector<std::string> args) {
   return Run(o);
 }
 
-// The header and pixels of the first page of a raster file, as the filter reads them.
-std::pair<cups_page_header2_t, std::string> FirstPage(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY);
-  cups_raster_t* r = cupsRasterOpen(fd, CUPS_RASTER_READ);
-  cups_page_header2_t h = {};
-  std::string pixels;
-  if (r && cupsRasterReadHeader2(r, &h)) {
-    pixels.resize(size_t{h.cupsBytesPerLine} * h.cupsHeight);
-    cupsRasterReadPixels(r, reinterpret_cast<unsigned char*>(pixels.data()), pixels.size());
-  }
-  if (r) cupsRasterClose(r);
-  close(fd);
-  return {h, pixels};
-}
-
 }  // namespace
-
-TEST(MakeRaster, WritesTheHeaderAndDotsAsked) {
-  TempDir dir;
-  // A 10 x 1 grey ramp: 0 (black) .. 225.
-  std::string ramp = "P5\n10 1\n255\n";
-  for (int x = 0; x < 10; ++x) ramp += static_cast<char>(25 * x);
-  WriteFile(dir.File("p.pgm"), ramp);
-  struct {
-    std::vector<std::string> options;
-    unsigned bits, bytesPerLine;
-    std::string pixels;
-  } const cases[] = {
-      // Black-based grey: ink is 255 - grey.
-      {{"--bits", "8"}, 8, 10, "\xFF\xE6\xCD\xB4\x9B\x82\x69\x50\x37\x1E"},
-      // 1 bit: ink below mid-grey, most significant bit first.
-      {{"--bits", "1"}, 1, 2, std::string("\xFC\0", 2)},
-      {{"--bits", "24"}, 24, 30, std::string("\0\0\0\x19\x19\x19", 6)},
-  };
-  for (const auto& c : cases) {
-    std::vector<std::string> args = c.options;
-    args.insert(args.end(), {"--dpi", "300", "--copies", "3", "--page-size", "100x50", "-o",
-                             dir.File("out.ras"), dir.File("p.pgm")});
-    ASSERT_EQ(Tool(MAKERASTER_EXE, args).status, 0);
-    const auto [h, pixels] = FirstPage(dir.File("out.ras"));
-    EXPECT_EQ(
-        std::vector<unsigned>({h.cupsWidth, h.cupsHeight, h.cupsBitsPerPixel, h.cupsBytesPerLine,
-                               h.HWResolution[0], h.PageSize[0], h.PageSize[1], h.NumCopies}),
-        std::vector<unsigned>({10, 1, c.bits, c.bytesPerLine, 300, 100, 50, 3}));
-    EXPECT_EQ(pixels.substr(0, c.pixels.size()), c.pixels) << c.bits << " bits";
-  }
-}
 
 TEST(ReadLabel, SummarisesWellMadeJobsAndRefusesEveryOtherWithWhereAndWhat) {
   TempDir dir;

@@ -1,15 +1,6 @@
-// Raster streams built field by field, for tests that need headers that no
-// well-behaved generator writes: any depth, any row length, any page size
-// or copy count, rows cut short.
-//
-//   PageHeader     a consistent header for width x height dots at a depth
-//   RasterPage     one page: the header's bytes and then the given rows
-//   RasterStream   the sync word of an uncompressed stream and the pages
-//   WriteRasterWithLibcups  the same through libcups' writer, compressed
-//   SanitizerBuild whether the tests (and the filter) run under AddressSanitizer
-//
-// Streams are version 3 (uncompressed) in the machine's byte order, which
-// libcups reads without conversion.
+// Raster streams built field by field (version 3, uncompressed, in the machine's byte order):
+// any depth, row length, page size or copy count, rows cut short.  WriteRasterWithLibcups
+// writes compressed ones through libcups; SanitizerBuild tells whether the tests run under ASan.
 #pragma once
 
 #include <cups/raster.h>
@@ -60,19 +51,13 @@ inline std::string RasterStream(std::string_view pages) {
   return s;
 }
 
-constexpr bool SanitizerBuild() {
 #if defined(__SANITIZE_ADDRESS__)
-  return true;
+constexpr bool SanitizerBuild() { return true; }
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  return true;
+constexpr bool SanitizerBuild() { return __has_feature(address_sanitizer); }
 #else
-  return false;
+constexpr bool SanitizerBuild() { return false; }
 #endif
-#else
-  return false;
-#endif
-}
 
 // Writes pages (headers with their rows) to path through libcups' own
 // writer in the given mode: CUPS_RASTER_WRITE_COMPRESSED ("RaS2"),

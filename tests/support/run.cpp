@@ -120,6 +120,29 @@ void WriteFile(const std::string& path, const std::string& data) {
   f << data;
 }
 
+size_t Count(const std::string& s, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = 0; (at = s.find(what, at)) != std::string::npos; at += what.size()) ++n;
+  return n;
+}
+
+std::vector<std::string> ReadLabels(const std::string& job, std::string* fault) {
+  TempDir dir;
+  WriteFile(dir.File("job"), job);
+  RunOptions o;
+  o.args = {READLABEL_EXE, dir.File("job")};
+  const RunResult r = Run(o);
+  if (fault != nullptr) *fault = r.status == 0 ? "" : r.err;
+  std::vector<std::string> labels;
+  for (size_t from = 0, at;
+       r.status == 0 && (at = r.out.find("PRINT 1,", from)) != std::string::npos;) {
+    const size_t end = r.out.find('\n', at) + 1;
+    labels.push_back(r.out.substr(from, end - from));
+    from = end;
+  }
+  return labels;
+}
+
 std::string MaskAddresses(const std::string& err) {
   static const std::regex addr(
       "\\b(Buffer=|pDataBuf=|options=|ppdClose fd=|pData=|choice=|pMirror=|pBuf180=|pBuf90=|"

@@ -1,6 +1,5 @@
-// Running the filter and the tools as child processes, the way the scheduler
-// does: arguments, environment, standard input from a file, both output
-// streams collected.
+// Running the filter and the tools as the scheduler does: arguments, environment, standard input
+// from a file, both output streams collected.
 #pragma once
 
 #include <map>
@@ -18,13 +17,9 @@ struct RunOptions {
   std::vector<std::string> args;                          // argv[0] first
   std::map<std::string, std::optional<std::string>> env;  // set (value) or unset (nullopt)
   std::string stdin_path;                                 // empty: /dev/null
-  // When set, SIGTERM is sent once this many bytes of standard error have
-  // arrived (0: at once after start).
-  std::optional<size_t> sigterm_after_err_bytes;
-  std::string sigterm_after_err_text;  // or once this text appears
-  // When set, the child's address space is limited to this many bytes
-  // (RLIMIT_AS), so that an allocation beyond it fails instead of growing.
-  std::optional<size_t> address_space_limit;
+  std::optional<size_t> sigterm_after_err_bytes;  // SIGTERM once this much standard error came
+  std::string sigterm_after_err_text;             // or once this text appears in it
+  std::optional<size_t> address_space_limit;      // RLIMIT_AS of the child
   // Standard output's reading end is closed at once, as when the printer connection goes away.
   bool closed_stdout = false;
 };
@@ -47,6 +42,13 @@ class TempDir {
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
+
+// How often `what` occurs in s.
+size_t Count(const std::string& s, const std::string& what);
+
+// readlabel's summary of a label job, one string a label (its lines up to its PRINT line), read
+// strictly; empty, with the reader's complaint in *fault, when the job is not well formed.
+std::vector<std::string> ReadLabels(const std::string& job, std::string* fault = nullptr);
 
 // Standard error with the "%x" addresses of buffers and handles replaced by
 // "X", so that logs can be compared exactly.
