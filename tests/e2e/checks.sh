@@ -6,10 +6,7 @@ failed=0
 
 group() { printf '\n== %s\n' "$*"; }
 
-pass() {
-  passed=$((passed + 1))
-  printf '  ok    %s\n' "$1"
-}
+pass() { passed=$((passed + 1)); printf '  ok    %s\n' "$1"; }
 
 # fail NAME [DETAIL]...: each detail line is shown indented under the name.
 fail() {
@@ -21,11 +18,7 @@ fail() {
 }
 
 # check NAME COMMAND...: passes when COMMAND succeeds; shows its output if not.
-check() {
-  local name=$1 out
-  shift
-  if out=$("$@" 2>&1); then pass "$name"; else fail "$name" "$out"; fi
-}
+check() { local name=$1 out; shift; if out=$("$@" 2>&1); then pass "$name"; else fail "$name" "$out"; fi; }
 
 # check_eq NAME WANT GOT: exact text; a failure shows the difference.
 check_eq() {

@@ -241,9 +241,13 @@ if run_job pdf-default q203 "$pdf" -o PageSize=w288h216; then
 fi
 check_eq "cupsfilter --list-filters: a PDF takes pdftopdf and our PDF entry" "pdftopdf pdftothermallabel" \
   "$(cupsfilter -c "$SCHED_FILES_CONF" -p "$root/ppd/label203.ppd" -e -m printer/thermallabel --list-filters "$pdf" 2>/dev/null | paste -sd' ' -)"
-# PostScript takes CUPS's own chain into the filter (pictures take it in the next group).
+# Other documents take CUPS's own chains into the filter.
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeggray -r203 -sOutputFile="$work/label.jpg" "$pdf1"
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=ps2write -sOutputFile="$work/label.ps" "$pdf1"
-run_job doc-ps q203 "$work/label.ps" -o PageSize=w288h216 && check "doc-ps: prints ink" grep -q '^BITMAP' "$jobs/doc-ps.txt"
+printf 'LABEL %s\nline two\n' "$QR_TEXT" >"$work/label.txt"
+for kind in jpg txt ps; do
+  run_job "doc-$kind" q203 "$work/label.$kind" -o PageSize=w288h216 </dev/null && check "doc-$kind: prints ink" grep -q '^BITMAP' "$jobs/doc-$kind.txt"
+done
 
 group "Conversion modes, colour models"
 # CASE FILE OPTIONS...: each label must scan upright.
