@@ -3,6 +3,7 @@
 //   BitmapStride        bytes of a page bitmap row: dots rounded up to 32
 //   WorkingImageStride  bytes of a 24-bit working image row: three per dot, rounded up to four
 //   GreyOf              the grey of a working image pixel: the mean of its three bytes
+//   EightAlike          the byte that fills eight working image pixels from p, or -1
 //   Within              |a - b| <= k
 //   BrightnessOffset    the grey offset of a light level in percent
 //   WhiteBased          whether a raster colour space has 0 for black (W, SW)
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 inline std::size_t BitmapStride(std::size_t widthDots) { return ((widthDots + 31) >> 5) * 4; }
 
@@ -21,6 +23,15 @@ inline std::size_t WorkingImageStride(std::size_t widthDots) {
 }
 
 inline int GreyOf(const unsigned char* p) { return (p[0] + p[1] + p[2]) / 3; }
+
+// Most of a label is white paper or solid black; passes step over such stretches eight pixels
+// (24 bytes) at a time.
+inline int EightAlike(const unsigned char* p) {
+  std::uint64_t eight[3];
+  std::memcpy(eight, p, sizeof eight);
+  const std::uint64_t fill = (eight[0] & 0xFF) * 0x0101010101010101u;
+  return eight[0] == fill && eight[1] == fill && eight[2] == fill ? static_cast<int>(p[0]) : -1;
+}
 
 inline bool Within(int a, int b, int k) { return a - b >= -k && a - b <= k; }
 

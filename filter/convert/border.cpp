@@ -118,6 +118,10 @@ void SnapBorderPixels(unsigned char* pixels, int width, int height, int nByteWid
     const unsigned char* row = pixels + static_cast<size_t>(y) * stride;
     for (int x = 0; x < width; ++x) {
       const unsigned char* p = row + static_cast<size_t>(x) * 3;
+      if ((x & 7) == 0 && x + 8 <= width && EightAlike(p) >= 0 && !MidGrey(p)) {
+        x += 7;
+        continue;
+      }
       if (!MidGrey(p)) continue;
       const int r = Classify(pixels, stride, x, y, width, height);
       const unsigned char* from = (r == 0 || r == 4) && y >= 1   ? p - stride
@@ -147,6 +151,11 @@ void ConvertToGray(unsigned char* pixels, int width, int height, int nByteWidth,
   for (int y = 0; y < height; ++y) {
     unsigned char* p = pixels + static_cast<size_t>(y) * nByteWidth;
     for (int x = 0; x < width; ++x, p += 3) {
+      if ((x & 7) == 0 && x + 8 <= width && EightAlike(p) >= 0) {
+        x += 7;
+        p += 21;
+        continue;
+      }
       if (p[0] == p[1] && p[1] == p[2]) continue;
       const double luma = (0.299 * p[2] + 0.587 * p[1]) + 0.114 * p[0];
       int v = static_cast<int>(luma) + offset;

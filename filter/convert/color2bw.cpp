@@ -33,18 +33,23 @@ namespace {
 constexpr int kFullLight = 100;
 
 // Clears the bit of every (0, 0, 0) pixel of one row; the bits beyond cx are left as the caller
-// set them.  Eight white pixels (most of a label) are passed at once.
+// set them.
 void PackRow(const unsigned char* p, unsigned char* out, int cx) {
-  for (int w = 0; w < cx; ++w, p += 3) {
-    if ((w & 7) == 0 && w + 8 <= cx) {
-      std::uint64_t eight[3];
-      std::memcpy(eight, p, sizeof eight);
-      if ((eight[0] & eight[1] & eight[2]) == ~std::uint64_t{0}) {
-        w += 7;
-        p += 21;
-        continue;
-      }
+  int w = 0;
+  for (; w + 8 <= cx; w += 8, p += 24) {
+    const int alike = EightAlike(p);
+    if (alike == 255) continue;
+    if (alike == 0) {
+      out[w >> 3] = 0;
+      continue;
     }
+    unsigned ink = 0;
+    for (int k = 0; k < 8; ++k) {
+      ink |= static_cast<unsigned>((p[3 * k] | p[3 * k + 1] | p[3 * k + 2]) == 0) << (7 - k);
+    }
+    out[w >> 3] &= static_cast<unsigned char>(~ink);
+  }
+  for (; w < cx; ++w, p += 3) {
     if ((p[0] | p[1] | p[2]) == 0) out[w >> 3] &= static_cast<unsigned char>(~(0x80u >> (w & 7)));
   }
 }

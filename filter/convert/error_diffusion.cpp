@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "convert/border.h"
+#include "pixels.h"
 
 namespace {
 
@@ -88,10 +89,7 @@ int ErrorDiffusion(unsigned char* pBits, int cx, int cy, int nByteWidth, int nLi
       static_cast<int64_t>(nByteWidth) < static_cast<int64_t>(cx) * 3) {
     return 0;
   }
-  // Truncating division; offsets beyond +-1024 decide nothing more, and stay far from overflow.
-  int64_t brightness = (100 - static_cast<int64_t>(nLight)) * 255 / 100;
-  brightness = brightness > 1024 ? 1024 : (brightness < -1024 ? -1024 : brightness);
-  const int nBrightness = static_cast<int>(brightness);
+  const int nBrightness = BrightnessOffset(nLight);
 
   SnapBorderPixels(pBits, cx, cy, nByteWidth, nBrightness);
   ConvertToGray(pBits, cx, cy, nByteWidth, nBrightness, GrayFinish::kSnap);
@@ -109,6 +107,12 @@ int ErrorDiffusion(unsigned char* pBits, int cx, int cy, int nByteWidth, int nLi
   for (int y = 0; y < cy; ++y) {
     for (int x = 0; x < cx; ++x) {
       unsigned char* p = at(x, y);
+      // Black and white take no error (it is outside every neighbour's range) and hand none on.
+      const int alike = (x & 7) == 0 && x + 8 <= cx ? EightAlike(p) : -1;
+      if (alike == 0 || alike == 255) {
+        x += 7;
+        continue;
+      }
       const int e = p[0] - nearest[p[0]];
       p[0] = p[1] = p[2] = nearest[p[0]];
       if (e == 0) continue;  // black and white carry no error

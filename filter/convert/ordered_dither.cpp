@@ -6,8 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "convert/border.h"
+#include "pixels.h"
 
 namespace {
 
@@ -42,26 +44,29 @@ void OrderedDither(unsigned char* pixels, int width, int height, int nByteWidth,
       static_cast<int64_t>(nByteWidth) < static_cast<int64_t>(width) * 3) {
     return;
   }
-  // Truncating division; offsets beyond +-1024 decide nothing more, and stay far from overflow.
-  int64_t brightness = (100 - static_cast<int64_t>(nLight)) * 255 / 100;
-  brightness = brightness > 1024 ? 1024 : (brightness < -1024 ? -1024 : brightness);
-  const int nBrightness = static_cast<int>(brightness);
+  const int nBrightness = BrightnessOffset(nLight);
 
   SnapBorderPixels(pixels, width, height, nByteWidth, nBrightness);
   ConvertToGray(pixels, width, height, nByteWidth, nBrightness, GrayFinish::kClamp);
 
-  for (int intY = 0; intY < height - 3; intY += 3) {
-    for (int intX = 0; intX < width - 3; intX += 3) {
-      for (int intODY = 0; intODY < 3; ++intODY) {
-        unsigned char* p = pixels + static_cast<size_t>(intY + intODY) * nByteWidth +
-                           3 * static_cast<size_t>(intX);
-        for (int intODX = 0; intODX < 3; ++intODX, p += 3) {
-          const int intGray = p[0];
-          const bool black =
-              intGray < 225 && (intGray <= 49 || aryOrderedDither[intODY][intODX] >= intGray);
-          p[0] = p[1] = p[2] = black ? 0 : 255;
-        }
+  auto black = [](int grey, int cell) { return grey < 225 && (grey <= 49 || cell >= grey); };
+  // Rows and columns the tiles cover: tiles start at multiples of 3 below height - 3.
+  const int rows = height > 3 ? (height - 1) / 3 * 3 : 0;
+  const int cols = width > 3 ? (width - 1) / 3 * 3 : 0;
+  for (int y = 0; y < rows; ++y) {
+    const int* cells = aryOrderedDither[y % 3];
+    unsigned char* p = pixels + static_cast<size_t>(y) * nByteWidth;
+    for (int x = 0, c = 0; x < cols; ++x, p += 3, c = c == 2 ? 0 : c + 1) {
+      const int alike = (x & 7) == 0 && x + 8 <= cols ? EightAlike(p) : -1;
+      // Eight pixels of a grey that every cell decides alike.
+      if (alike >= 0 && black(alike, 0) == black(alike, 255)) {
+        std::memset(p, black(alike, 0) ? 0 : 255, 24);
+        x += 7;
+        p += 21;
+        c = (c + 7) % 3;
+        continue;
       }
+      p[0] = p[1] = p[2] = black(p[0], cells[c]) ? 0 : 255;
     }
   }
 }

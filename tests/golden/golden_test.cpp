@@ -247,6 +247,15 @@ std::vector<Case> Cases() {
   cases.push_back({"page geometry", {sw8, sw1}, ""});
   for (int width : {1, 7, 33, 95})
     cases.push_back({"narrow pages", {{LabelPicture(width, 90, 4)}}, "Dithering=None"});
+  // Flat dark and light greys to the right edge, where dithering tiles and eight-dot steps end.
+  for (const char* mode : {"OrderDithering", "ErrorDiffusion"}) {
+    for (int width : {16, 17}) {
+      for (int level : {25, 225}) {
+        cases.push_back(
+            {"narrow pages", {{Flat(width, 10, level)}}, std::string("Dithering=") + mode});
+      }
+    }
+  }
   for (const char* setup :
        {"MediaMethod=Transfer PaperType=LabelMark GapsHeight=4 FeedPaper=-2 PostAction=CutEvery "
         "CutEveryLabels=5 PrintSpeed=2 Darkness=12",
