@@ -92,6 +92,13 @@ void ConvertAdaptive(unsigned char* pvBits, unsigned char* pDataBuf, int cx, int
     unsigned char* row = pvBits + static_cast<std::size_t>(h) * stride;
     const unsigned char* grey = snapshot + static_cast<std::size_t>(h) * stride;
     for (int w = 0; w < cx; ++w) {
+      if ((w & 7) == 0 && w + 8 <= cx) {
+        const int alike = EightAlike(grey + 3 * w);
+        if (alike == 0 || alike == 255) {
+          w += 7;
+          continue;
+        }
+      }
       if (grey[3 * w] == 0 || grey[3 * w] == 255) continue;
       // Earlier calls may already have decided this pixel as part of a run.
       const int pixel = GreyOf(row + 3 * static_cast<std::size_t>(w));

@@ -4,8 +4,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
-#include "pixels.h"  // BrightnessOffset
+#include "pixels.h"
 
 // The variance search must round as written, one single-precision operation at a time: its
 // ties decide the threshold, and a fused multiply-add would break some of them.
@@ -22,7 +23,16 @@ GreyLevels::GreyLevels(int nLight) {
 }
 
 void GreyRow(unsigned char* row, size_t groups, const GreyLevels& levels, int64_t* pixelCount) {
-  for (unsigned char* p = row; p < row + 3 * groups; p += 3) {
+  for (size_t i = 0; i < groups; ++i) {
+    unsigned char* p = row + 3 * i;
+    const int alike = (i & 7) == 0 && i + 8 <= groups ? EightAlike(p) : -1;
+    if (alike >= 0) {  // eight pixels of one grey
+      const unsigned char pixel = levels.level[3 * alike];
+      std::memset(p, pixel, 24);
+      if (pixelCount != nullptr) pixelCount[pixel] += 8;
+      i += 7;
+      continue;
+    }
     const unsigned char pixel = levels.level[p[0] + p[1] + p[2]];
     p[0] = p[1] = p[2] = pixel;
     if (pixelCount != nullptr) ++pixelCount[pixel];
