@@ -35,22 +35,19 @@ constexpr int kFullLight = 100;
 // Clears the bit of every (0, 0, 0) pixel of one row; the bits beyond cx are left as the caller
 // set them.
 void PackRow(const unsigned char* p, unsigned char* out, int cx) {
+  auto ink = [](const unsigned char* q) { return (q[0] | q[1] | q[2]) == 0; };
   int w = 0;
   for (; w + 8 <= cx; w += 8, p += 24) {
-    const int alike = EightAlike(p);
-    if (alike == 255) continue;
-    if (alike == 0) {
-      out[w >> 3] = 0;
+    if (EightAlike(p) >= 0) {  // eight pixels alike: all ink or none
+      out[w >> 3] &= ink(p) ? 0 : 0xFF;
       continue;
     }
-    unsigned ink = 0;
-    for (int k = 0; k < 8; ++k) {
-      ink |= static_cast<unsigned>((p[3 * k] | p[3 * k + 1] | p[3 * k + 2]) == 0) << (7 - k);
-    }
-    out[w >> 3] &= static_cast<unsigned char>(~ink);
+    unsigned bits = 0;
+    for (int k = 0; k < 8; ++k) bits |= static_cast<unsigned>(ink(p + 3 * k)) << (7 - k);
+    out[w >> 3] &= static_cast<unsigned char>(~bits);
   }
   for (; w < cx; ++w, p += 3) {
-    if ((p[0] | p[1] | p[2]) == 0) out[w >> 3] &= static_cast<unsigned char>(~(0x80u >> (w & 7)));
+    if (ink(p)) out[w >> 3] &= static_cast<unsigned char>(~(0x80u >> (w & 7)));
   }
 }
 
