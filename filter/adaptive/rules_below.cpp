@@ -105,13 +105,13 @@ unsigned char LighterThanAbove(const PixelContext& c) {
     if (L - O > 30 && R - O > 30) return 0;
     if (O - U >= 31 && O - D >= 31 && (Within(O, L, 34) || Within(O, R, 34))) return 255;
     if (O - L > 30 && pL == 0 && O > 149) return 255;
-    if (Within(O, U, 19)) return pU;
+    if (Within(O, U, 19)) return pU;  // never true: O - U >= 20 below the block above
     if (pL == 255 && L - O >= 36) return O - U > 30 && O - D > 30 && O > 100 ? 255 : 0;
     if (O - L > 20) return 255;
     return pL;
   }
   // White on the left.
-  if (Within(U, O, 19)) return pU;
+  if (Within(U, O, 19)) return pU;  // never true, as above
   if (Within(O, L, 19)) return pL;
   if (O > U && pU == 255) return 255;
   return absDiff(O, L) < 31 ? 255 : 0;

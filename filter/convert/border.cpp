@@ -30,8 +30,8 @@ namespace {
 // Each neighbour's existence is checked before it is read.
 // Only mid-greys can be boundary pixels.
 inline bool MidGrey(const unsigned char* p) {
-  const int g = GreyOf(p);
-  return g >= 50 && g <= 229;
+  const int sum = p[0] + p[1] + p[2];  // GreyOf(p) from 50 to 229
+  return sum >= 150 && sum <= 689;
 }
 
 inline int Classify(const unsigned char* base, size_t stride, int x, int y, int width, int height) {
@@ -119,7 +119,7 @@ void SnapBorderPixels(unsigned char* pixels, int width, int height, int nByteWid
     for (int x = 0; x < width; ++x) {
       const unsigned char* p = row + static_cast<size_t>(x) * 3;
       if ((x & 7) == 0 && x + 8 <= width && EightAlike(p) >= 0 && !MidGrey(p)) {
-        x += 7;
+        x += 7;  // eight pixels of one grey that no boundary has
         continue;
       }
       if (!MidGrey(p)) continue;

@@ -4,9 +4,11 @@
 //                  and dithers it with a 3 x 3 threshold matrix laid over the page in tiles
 #include "convert/ordered_dither.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "convert/border.h"
 #include "pixels.h"
@@ -53,20 +55,26 @@ void OrderedDither(unsigned char* pixels, int width, int height, int nByteWidth,
   // Rows and columns the tiles cover: tiles start at multiples of 3 below height - 3.
   const int rows = height > 3 ? (height - 1) / 3 * 3 : 0;
   const int cols = width > 3 ? (width - 1) / 3 * 3 : 0;
+  // The matrix laid along a row, for each of the three rows of a tile.
+  std::vector<unsigned char> cells[3];
+  for (int r = 0; r < 3; ++r) {
+    cells[r].resize(static_cast<size_t>(cols));
+    for (int x = 0; x < cols; ++x) cells[r][static_cast<size_t>(x)] = aryOrderedDither[r][x % 3];
+  }
   for (int y = 0; y < rows; ++y) {
-    const int* cells = aryOrderedDither[y % 3];
-    unsigned char* p = pixels + static_cast<size_t>(y) * nByteWidth;
-    for (int x = 0, c = 0; x < cols; ++x, p += 3, c = c == 2 ? 0 : c + 1) {
-      const int alike = (x & 7) == 0 && x + 8 <= cols ? EightAlike(p) : -1;
-      // Eight pixels of a grey that every cell decides alike.
-      if (alike >= 0 && black(alike, 0) == black(alike, 255)) {
+    const unsigned char* cell = cells[y % 3].data();
+    unsigned char* row = pixels + static_cast<size_t>(y) * nByteWidth;
+    for (int x = 0; x < cols; x += 8) {
+      unsigned char* p = row + 3 * static_cast<size_t>(x);
+      const int n = std::min(8, cols - x);
+      const int alike = n == 8 ? EightAlike(p) : -1;
+      if (alike >= 0 && black(alike, 0) == black(alike, 255)) {  // every cell decides alike
         std::memset(p, black(alike, 0) ? 0 : 255, 24);
-        x += 7;
-        p += 21;
-        c = (c + 7) % 3;
         continue;
       }
-      p[0] = p[1] = p[2] = black(p[0], cells[c]) ? 0 : 255;
+      for (int k = 0; k < n; ++k, p += 3) {
+        p[0] = p[1] = p[2] = black(p[0], cell[x + k]) ? 0 : 255;
+      }
     }
   }
 }
