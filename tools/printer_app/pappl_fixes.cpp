@@ -157,6 +157,12 @@ void FixPrinterAttributes(pappl_printer_t* printer, ipp_t* request, ipp_t* respo
     ippAddInteger(response, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "print-darkness-default",
                   data.darkness_default);
   }
+  // printer-up-time is integer(1:MAX), but PAPPL counts whole seconds from the start and says 0
+  // within the first.
+  if (ipp_attribute_t* a = ippFindAttribute(response, "printer-up-time", IPP_TAG_INTEGER);
+      a && ippGetInteger(a, 0) < 1) {
+    ippSetInteger(response, &a, 0, 1);
+  }
   // Our strings for "en" make PAPPL list the language twice.
   bool seen = false;
   for (ipp_attribute_t* a = ippFirstAttribute(response); a;) {
