@@ -299,12 +299,15 @@ def write_tables(out, rows, sources, modes, checks, meta):
     L.append("")
 
     L.append("## Second opinion: zbar on QR, Code 128 and EAN-13 (zbar / zxing-cpp, %)\n")
-    L.append("| source | print | " + " | ".join(modes) + " |")
-    L.append("|---|---|" + "---:|" * len(modes))
-    for src in real:
-        for model in MODELS:
-            cells = [f"{zb.rate((src, m, model))} / {zx_sub.rate((src, m, model))}" for m in modes]
-            L.append(f"| {src} | {model} | " + " | ".join(cells) + " |")
+    def by_source_and_model(cell):
+        L.append("| source | print | " + " | ".join(modes) + " |")
+        L.append("|---|---|" + "---:|" * len(modes))
+        for src in real:
+            for model in MODELS:
+                L.append(f"| {src} | {model} | " +
+                         " | ".join(cell((src, m, model)) for m in modes) + " |")
+
+    by_source_and_model(lambda key: f"{zb.rate(key)} / {zx_sub.rate(key)}")
     L.append("\nReference: " + ", ".join(
         f"{zb.rate(('reference', '-', model))} / {zx_sub.rate(('reference', '-', model))} {model}"
         for model in MODELS) + ".\n")
@@ -315,12 +318,7 @@ def write_tables(out, rows, sources, modes, checks, meta):
     def ratio(key):
         return sum(a for a, _ in ink[key]) / sum(b for _, b in ink[key])
 
-    L.append("| source | print | " + " | ".join(modes) + " |")
-    L.append("|---|---|" + "---:|" * len(modes))
-    for src in real:
-        for model in MODELS:
-            cells = [f"{ratio((src, m, model)):.2f}" for m in modes]
-            L.append(f"| {src} | {model} | " + " | ".join(cells) + " |")
+    by_source_and_model(lambda key: f"{ratio(key):.2f}")
     L.append("\nReference: " + ", ".join(
         f"{ratio(('reference', '-', model)):.2f} {model}" for model in MODELS) + ".\n")
 

@@ -1,9 +1,12 @@
 // The command line of thermallabel-app.
 #include "app_options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 const char kAppUsage[] =
     "Usage: thermallabel-app [OPTION]... --printer NAME=MODEL,DEVICE-URI...\n"
@@ -40,17 +43,15 @@ std::string ParseAppOptions(int argc, char* argv[], AppOptions& o) {
     } else if (arg == "--log") {
       o.log = value;
     } else if (arg == "--log-level") {
-      if (value == "debug") {
-        o.logLevel = PAPPL_LOGLEVEL_DEBUG;
-      } else if (value == "info") {
-        o.logLevel = PAPPL_LOGLEVEL_INFO;
-      } else if (value == "warn") {
-        o.logLevel = PAPPL_LOGLEVEL_WARN;
-      } else if (value == "error") {
-        o.logLevel = PAPPL_LOGLEVEL_ERROR;
-      } else {
-        return "bad log level: " + value;
-      }
+      static constexpr std::pair<const char*, pappl_loglevel_t> kLevels[] = {
+          {"debug", PAPPL_LOGLEVEL_DEBUG},
+          {"info", PAPPL_LOGLEVEL_INFO},
+          {"warn", PAPPL_LOGLEVEL_WARN},
+          {"error", PAPPL_LOGLEVEL_ERROR}};
+      const auto* level = std::find_if(std::begin(kLevels), std::end(kLevels),
+                                       [&](const auto& l) { return value == l.first; });
+      if (level == std::end(kLevels)) return "bad log level: " + value;
+      o.logLevel = level->second;
     } else if (arg == "--printer") {
       const size_t eq = value.find('='), comma = value.find(',');
       if (eq == std::string::npos || comma == std::string::npos || comma < eq || eq == 0) {
