@@ -21,6 +21,6 @@
 //  1. The table of two-dimensional codes found so far is per thread and is kept from page to
 //     page, as within one job of the filter; a printer application empties it
 //     (ResetTwoDimensionCodeRects) at the start of each job.
-//  2. The header must describe a page the filter prints (CheckPage in driver/page_loop.h).
+//  2. The header must describe a page the filter prints (CheckPage in driver/filter.h).
 std::string LabelJobOfPage(const Choices& choices, const cups_page_header2_t& header,
                            std::vector<unsigned char>& rows, unsigned rowCount);

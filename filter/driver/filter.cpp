@@ -163,6 +163,10 @@ PageFault CheckPage(const cups_page_header2_t& h, uint64_t& need) {
 int RunFilter(int argc, char* argv[], unsigned copiesPerPage) {
   static char logBuffer[64 * 1024];
   setvbuf(stderr, logBuffer, _IOFBF, sizeof logBuffer);
+  // Out on every return, also to a caller that leaves by _exit.
+  struct FlushAtReturn {
+    ~FlushAtReturn() { FlushLog(); }
+  } flushAtReturn;
   ResetLog();
   if (argc < 6 || argc > 7) return 1;
   std::unique_ptr<FilterJob> job = FilterJob::Open(argc, argv);
@@ -228,6 +232,5 @@ int RunFilter(int argc, char* argv[], unsigned copiesPerPage) {
   }
   if (pagesWritten > 0 && !failed) Info("Printed %lld label%s", labels, labels == 1 ? "" : "s");
   job.reset();
-  FlushLog();
   return (pagesWritten > 0 && !failed) ? 0 : 1;
 }

@@ -28,9 +28,10 @@
 
 namespace {
 
-volatile sig_atomic_t renderer = 0, labeller = 0;
+volatile sig_atomic_t renderer = 0, labeller = 0, terminated = 0;
 
 void ForwardTerm(int) {
+  terminated = 1;
   if (renderer > 0) kill(renderer, SIGTERM);
   if (labeller > 0) kill(labeller, SIGTERM);
 }
@@ -105,11 +106,18 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   Debug("Rendering the PDF pages with %s", program.c_str());
+  // Installed before the PDF is spooled, so that a cancel then still removes the spooled file.
+  struct sigaction forward = {};
+  forward.sa_handler = ForwardTerm;
+  sigemptyset(&forward.sa_mask);
+  forward.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &forward, nullptr);
   SpooledInput spooled;
   if (argc == 6 && !spooled.Take(0)) {
     Error("Unable to keep the PDF in a temporary file: %s", strerror(errno));
     return 1;
   }
+  if (terminated) return 1;
   char* args[] = {argv[0],
                   argv[1],
                   argv[2],
@@ -124,15 +132,16 @@ int main(int argc, char* argv[]) {
     Error("Unable to start the renderer: %s", strerror(errno));
     return 1;
   }
-  struct sigaction forward = {};
-  forward.sa_handler = ForwardTerm;
-  sigemptyset(&forward.sa_mask);
-  forward.sa_flags = SA_RESTART;
-  sigaction(SIGTERM, &forward, nullptr);
-
+  // SIGTERM waits until both children are known, so that it reaches both; each child starts
+  // with the default action.
+  sigset_t term, unblocked;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  sigprocmask(SIG_BLOCK, &term, &unblocked);
   const pid_t r = fork();
   if (r == 0) {  // the renderer: the job's file or standard input, raster to the pipe
     signal(SIGTERM, SIG_DFL);
+    sigprocmask(SIG_SETMASK, &unblocked, nullptr);
     dup2(pipeFds[1], 1);
     close(pipeFds[0]);
     close(pipeFds[1]);
@@ -144,12 +153,15 @@ int main(int argc, char* argv[]) {
   renderer = r;
   const pid_t l = r < 0 ? -1 : fork();
   if (l == 0) {  // the label filter: the raster from the pipe, the label jobs to the printer
+    signal(SIGTERM, SIG_DFL);
+    sigprocmask(SIG_SETMASK, &unblocked, nullptr);
     dup2(pipeFds[0], 0);
     close(pipeFds[0]);
     close(pipeFds[1]);
     _exit(RunFilter(6, argv, copies));
   }
   labeller = l;
+  sigprocmask(SIG_SETMASK, &unblocked, nullptr);
   close(pipeFds[0]);
   close(pipeFds[1]);
   if (r < 0 || l < 0) {

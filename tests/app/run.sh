@@ -193,6 +193,15 @@ CASES
   stop_app
   start_app
   check "the settings are kept across a restart" ipptool -t -d restarted=1 "$(uri l203)" "$here/settings.test"
+  # A printer added while the app runs has its Label page and supplies as well.
+  printf '{\nOPERATION Create-Printer\nGROUP operation-attributes-tag\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n}\n' \
+    'ATTR charset attributes-charset utf-8' 'ATTR naturalLanguage attributes-natural-language en' \
+    'ATTR uri system-uri $uri' 'ATTR keyword printer-service-type print' \
+    'ATTR keyword smi55357-driver 300dpi' 'ATTR uri smi55357-device-uri socket://127.0.0.1:9' \
+    'GROUP printer-attributes-tag ATTR name printer-name added STATUS successful-ok' >"$work/add.test"
+  check "a printer added while running" ipptool -t "ipp://localhost:$port/ipp/system" "$work/add.test"
+  check "... has its Label page" curl -sf -o /dev/null "http://localhost:$port/added/label"
+  check "... and its supplies" sh -c "ipptool -tv '$(uri added)' get-printer-attributes.test | grep -q 'supply-description.*Labels'"
   # Once an access password is set, the settings pages ask for it.
   local web=http://localhost:$port token
   token=$(curl -s -c "$work/cookies" "$web/security" | sed -n 's/.*name="session" value="\([^"]*\)".*/\1/p')

@@ -36,7 +36,7 @@ class PdfEntryTest : public testing::Test {
     o.args = {PDF_ENTRY_EXE, "1", "user", "title", copies, "PageSize=w144h72"};
     if (stdinPath.empty()) o.args.push_back(dir_.File("label.pdf"));
     o.stdin_path = stdinPath;
-    o.env = {{"PPD", SOURCE_DIR "/ppd/label203.ppd"},
+    o.env = {{"PPD", ppd_},
              {"RASTERTOLABEL_DUMP", ""},
              {"CUPS_SERVERBIN", dir_.File(serverbin)},
              {"TMPDIR", dir_.path()}};
@@ -46,6 +46,7 @@ class PdfEntryTest : public testing::Test {
   static constexpr int kPages = 40;
   TempDir dir_;
   std::string sigtermAfter_;
+  std::string ppd_ = SOURCE_DIR "/ppd/label203.ppd";
 };
 
 }  // namespace
@@ -60,6 +61,10 @@ TEST_F(PdfEntryTest, RendersWithPopplerElseGhostscriptElseFails) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Count(r.out, "PRINT 1,1\r\n"), size_t{kPages});
   EXPECT_NE(r.err.find("WARNING: pdftoraster (cups-filters) is not installed"), std::string::npos);
+  ppd_ = dir_.File("missing.ppd");  // the filter's own failure reaches the log too
+  r = Entry("pdftoraster");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("ERROR: Unable to open PPD file"), std::string::npos) << r.err;
   r = Entry("nothing");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err,

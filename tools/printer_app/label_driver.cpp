@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -20,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-#include "page_commands.h"
+#include "label_job.h"
 #include "printer_options.h"
 
 namespace {
@@ -120,7 +121,7 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*) {
     current->duplicate = true;
     return true;
   }
-  StartConversionJob();
+  ResetTwoDimensionCodeRects();  // the codes found so far are per job
   pappl_printer_t* printer = papplJobGetPrinter(job);
   pappl_pr_driver_data_t data;
   papplPrinterGetDriverData(printer, &data);
@@ -181,7 +182,8 @@ bool EndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device, unsi
   if (!current || current->duplicate) return true;
   std::string commands;
   try {
-    commands = PageCommands(current->choices, current->header, current->rows, current->rowsWritten);
+    commands =
+        LabelJobOfPage(current->choices, current->header, current->rows, current->rowsWritten);
   } catch (const std::bad_alloc&) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u: not enough memory", page);
     return false;
@@ -210,8 +212,9 @@ bool PrintFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
   if (fd < 0) return false;
   char buf[65536];
   bool ok = true;
-  for (ssize_t n; ok && (n = read(fd, buf, sizeof buf)) > 0;) {
-    ok = papplDeviceWrite(device, buf, static_cast<size_t>(n)) >= 0;
+  for (ssize_t n; ok && (n = read(fd, buf, sizeof buf)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0 && papplDeviceWrite(device, buf, static_cast<size_t>(n)) >= 0;
   }
   close(fd);
   papplDeviceFlush(device);

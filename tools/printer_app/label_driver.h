@@ -1,6 +1,6 @@
 // The printer driver of the application: our two models and their jobs.
 //
-//   kDriverNames, DriverCount, Drivers   the drivers, by model ("203dpi", "300dpi")
+//   DriverCount, Drivers  the drivers, by model ("203dpi", "300dpi")
 //   LabelDriverCallback   fills a printer's capabilities and defaults
 //   SetLabelSupplies      the supplies reported for a new printer
 #pragma once

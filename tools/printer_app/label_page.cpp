@@ -1,11 +1,8 @@
 // The web interface's "Label" page of a printer.
 #include "label_page.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "pappl_fixes.h"
 
@@ -97,21 +94,15 @@ constexpr char kStrings[] =
 
 }  // namespace
 
-void AddLabelPages(pappl_system_t* system) {
+void AddLabelStrings(pappl_system_t* system) {
   papplSystemAddStringsData(system, "/en.strings", "en", kStrings);
-  // Resources cannot be added while the printers are iterated (one lock).
-  std::vector<pappl_printer_t*> printers;
-  papplSystemIteratePrinters(
-      system,
-      [](pappl_printer_t* printer, void* data) {
-        static_cast<std::vector<pappl_printer_t*>*>(data)->push_back(printer);
-      },
-      &printers);
-  for (pappl_printer_t* printer : printers) {
-    char path[256];
-    papplPrinterGetPath(printer, "label", path, sizeof path);
-    papplSystemAddResourceCallback(system, path, "text/html", LabelPage, printer);
-    papplPrinterAddLink(printer, "Label", path,
-                        PAPPL_LOPTIONS_NAVIGATION | PAPPL_LOPTIONS_CONFIGURATION);
-  }
+}
+
+void AddLabelPage(pappl_printer_t* printer) {
+  char path[256];
+  papplPrinterGetPath(printer, "label", path, sizeof path);
+  papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html", LabelPage,
+                                 printer);
+  papplPrinterAddLink(printer, "Label", path,
+                      PAPPL_LOPTIONS_NAVIGATION | PAPPL_LOPTIONS_CONFIGURATION);
 }

@@ -6,5 +6,8 @@
 
 #include <pappl/pappl.h>
 
-// Adds the page and its link to every printer of the system.
-void AddLabelPages(pappl_system_t* system);
+// The names of the vendor attributes, for the whole system.
+void AddLabelStrings(pappl_system_t* system);
+
+// Adds the page and its link to one printer.
+void AddLabelPage(pappl_printer_t* printer);

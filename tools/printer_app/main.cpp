@@ -109,9 +109,13 @@ int main(int argc, char* argv[]) {
     fputs(kAppUsage, stdout);
     return 0;
   }
-  mkdir(options.state.c_str(), 0700);
   const std::string spool = options.state + "/spool";
-  mkdir(spool.c_str(), 0700);
+  for (const std::string& dir : {options.state, spool}) {
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+      fprintf(stderr, "ERROR: Unable to create %s: %s\n", dir.c_str(), strerror(errno));
+      return 1;
+    }
+  }
   if (std::string error = CheckPortFree(options.listen, options.port); !error.empty()) {
     fprintf(stderr, "ERROR: %s\n", error.c_str());
     return 1;
@@ -119,8 +123,15 @@ int main(int argc, char* argv[]) {
 
   SystemPtr system = CreateSystem(options, spool);
   if (!system) return 1;
-  papplSystemSetPrinterDrivers(system.get(), DriverCount(), Drivers(), nullptr, nullptr,
+  // Every printer, from the command line, the state file or added while running, gets its
+  // supplies (not kept in the state file) and its Label page.
+  auto created = [](pappl_printer_t* printer, void*) {
+    SetLabelSupplies(printer);
+    AddLabelPage(printer);
+  };
+  papplSystemSetPrinterDrivers(system.get(), DriverCount(), Drivers(), nullptr, created,
                                LabelDriverCallback, nullptr);
+  AddLabelStrings(system.get());
   // PAPPL 1.3.1's page footer crashes without a footer of the application's.
   papplSystemSetFooterHTML(system.get(), "Thermal label printer application");
 
@@ -130,10 +141,6 @@ int main(int argc, char* argv[]) {
     if (!EnsurePrinter(system.get(), p)) return 1;
   }
   LoadSpeedDefaults(system.get(), save.speeds);
-  // Supplies are not kept in the state file.
-  papplSystemIteratePrinters(
-      system.get(), [](pappl_printer_t* printer, void*) { SetLabelSupplies(printer); }, nullptr);
-  AddLabelPages(system.get());
   papplSystemSetSaveCallback(system.get(), SaveState, &save);
 
   const char* host = options.listen == "*" ? nullptr : options.listen.c_str();

@@ -286,7 +286,9 @@ void LoadSpeedDefaults(pappl_system_t* system, const std::string& file) {
     if (!printer) continue;
     pappl_pr_driver_data_t data;
     papplPrinterGetDriverData(printer, &data);
-    if (speed < data.speed_supported[0] || speed > data.speed_supported[1]) continue;
+    // 0 is "auto", which Set-Printer-Attributes takes too.
+    if (speed != 0 && (speed < data.speed_supported[0] || speed > data.speed_supported[1]))
+      continue;
     UpdateDriverDefaults(printer, [&](pappl_pr_driver_data_t& d) { d.speed_default = speed; });
   }
   fclose(f);
